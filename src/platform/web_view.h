@@ -1,0 +1,67 @@
+// The single web view and the questions it asks the app (media capture).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/http_client.h"
+
+namespace lorvane {
+
+// What a page asks to capture. Values match the ones pages and the native APIs use; a backend
+// may pass values it does not know, which the decision treats as unknown.
+enum class MediaCaptureType : int {
+    Camera = 0,
+    Microphone = 1,
+    CameraAndMicrophone = 2,
+};
+
+enum class PermissionDecision : int {
+    Prompt = 0,
+    Grant = 1,
+    Deny = 2,
+};
+
+// A navigation request for the web view.
+struct WebRequest {
+    std::string url;
+    CachePolicy cachePolicy = CachePolicy::UseProtocolDefault;
+    double timeoutSeconds = 60.0;
+};
+
+struct ScriptError {
+    std::string message;
+};
+
+class WebView {
+public:
+    virtual ~WebView() = default;
+    // Main thread. Shows `html` (UTF-8) with no base URL, replacing the current page.
+    virtual void loadHtml(const std::string& html) = 0;
+    // Main thread. Starts loading `request`, replacing the current page. Load failures are not reported.
+    virtual void loadRequest(const WebRequest& request) = 0;
+    // Main thread. Runs `script` in the main frame; `done` is called once, on the main thread, with
+    // the error if the script failed to run or threw (a result that cannot be converted is no error).
+    virtual void evaluateJavaScript(const std::string& script,
+                                    std::function<void(std::optional<ScriptError>)> done) = 0;
+};
+
+// Implemented by the app; the web view asks it on the main thread.
+class WebViewUIDelegate {
+public:
+    virtual ~WebViewUIDelegate() = default;
+    // A page whose top-level origin has `host` asks for capture devices. `decide` must be called
+    // exactly once, before returning.
+    virtual void onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type,
+                                                 const std::function<void(PermissionDecision)>& decide) = 0;
+};
+
+// How the web view is configured when it is created.
+struct WebViewSpec {
+    std::string applicationNameForUserAgent;  // appended to the user agent as "<name>"
+    // The platform's default data store, persistent across runs (cookies and site storage kept).
+    bool persistentDefaultDataStore = true;
+};
+
+}  // namespace lorvane
