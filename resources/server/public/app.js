@@ -1,0 +1,187 @@
+// Page logic of the Lorvane web app: view switching, the saved draft and voice-note recording.
+
+const views = { main: document.getElementById('view-main'), voice: document.getElementById('view-voice') };
+const $ = (id) => document.getElementById(id);
+
+// The desktop shell opens the voice notes by pushing ?view=voice and firing popstate,
+// so the view is derived from the address every time rather than kept in a variable.
+function currentView() {
+  return new URLSearchParams(window.location.search).get('view') === 'voice' ? 'voice' : 'main';
+}
+
+function render() {
+  const view = currentView();
+  for (const [name, el] of Object.entries(views)) el.hidden = name !== view;
+  for (const tab of document.querySelectorAll('.tab')) {
+    if (tab.dataset.view === view) tab.setAttribute('aria-current', 'page');
+    else tab.removeAttribute('aria-current');
+  }
+  document.title = view === 'voice' ? 'Lorvane — голосовые заметки' : 'Lorvane';
+  saveState({ lastView: view });
+  if (view === 'voice') refreshNotes();
+  else checkVoiceService();
+}
+
+async function saveState(patch) {
+  try {
+    await fetch('/api/state', { method: 'PUT', headers: { 'content-type': 'application/json' }, body: JSON.stringify(patch) });
+    return true;
+  } catch {
+    return false;
+  }
+}
+
+async function checkVoiceService() {
+  let ok = false;
+  try {
+    ok = (await fetch('/api/voice/health')).ok;
+  } catch { /* shown below as unavailable */ }
+  $('voice-health').className = `dot ${ok ? 'ok' : 'bad'}`;
+  $('voice-health-text').textContent = ok ? 'Голосовой сервис работает.' : 'Голосовой сервис недоступен.';
+}
+
+// --- Draft -------------------------------------------------------------------------------
+
+let draftTimer = 0;
+$('note').addEventListener('input', () => {
+  clearTimeout(draftTimer);
+  $('note-status').textContent = 'Сохраняем…';
+  draftTimer = setTimeout(async () => {
+    const saved = await saveState({ note: $('note').value });
+    $('note-status').textContent = saved ? 'Сохранено.' : 'Не удалось сохранить черновик.';
+  }, 500);
+});
+
+async function loadDraft() {
+  try {
+    const state = await (await fetch('/api/state')).json();
+    if (typeof state.note === 'string') $('note').value = state.note;
+  } catch { /* an empty draft is a fine start */ }
+}
+
+// --- Voice notes -------------------------------------------------------------------------
+
+const dateFormat = new Intl.DateTimeFormat('ru-RU', { dateStyle: 'long', timeStyle: 'short' });
+
+async function refreshNotes() {
+  const list = $('notes');
+  let notes = [];
+  try {
+    const answer = await fetch('/api/voice/notes');
+    if (!answer.ok) throw new Error(String(answer.status));
+    notes = (await answer.json()).notes;
+  } catch {
+    list.replaceChildren();
+    $('notes-empty').hidden = false;
+    $('notes-empty').textContent = 'Голосовой сервис недоступен: список заметок не загружен.';
+    return;
+  }
+  list.replaceChildren(...notes.map((note) => {
+    const item = document.createElement('li');
+    const title = document.createElement('strong');
+    title.textContent = note.title || `Заметка от ${dateFormat.format(new Date(note.createdAt))}`;
+    const info = document.createElement('span');
+    info.className = 'muted small';
+    info.textContent = `${(note.size / 1024).toFixed(1)} КБ`;
+    const audio = document.createElement('audio');
+    audio.controls = true;
+    audio.preload = 'none';
+    audio.src = `/api/voice/notes/${encodeURIComponent(note.id)}/audio`;
+    item.append(title, info, audio);
+    return item;
+  }));
+  $('notes-empty').hidden = notes.length > 0;
+  $('notes-empty').textContent = 'Пока нет ни одной заметки.';
+}
+
+function microphoneMessage(err) {
+  switch (err && err.name) {
+    case 'NotFoundError':
+    case 'OverconstrainedError':
+    case 'NotAllowedError':
+    case 'SecurityError':
+      return 'Микрофон не найден или доступ к нему запрещён.';
+    case 'NotReadableError':
+      return 'Микрофон занят другой программой.';
+    default:
+      return 'Не удалось включить микрофон.';
+  }
+}
+
+let recorder = null;
+
+function setRecordStatus(text, isError = false) {
+  $('record-status').textContent = text;
+  $('record-status').className = isError ? 'error' : 'muted';
+}
+
+async function startRecording() {
+  if (!navigator.mediaDevices?.getUserMedia || typeof MediaRecorder === 'undefined') {
+    setRecordStatus('Запись звука в этом окне не поддерживается.', true);
+    return;
+  }
+  let stream;
+  try {
+    stream = await navigator.mediaDevices.getUserMedia({ audio: true });
+  } catch (err) {
+    setRecordStatus(microphoneMessage(err), true);
+    return;
+  }
+  const chunks = [];
+  recorder = new MediaRecorder(stream);
+  recorder.addEventListener('dataavailable', (event) => { if (event.data.size > 0) chunks.push(event.data); });
+  recorder.addEventListener('stop', async () => {
+    for (const track of stream.getTracks()) track.stop();
+    const type = (recorder.mimeType || 'audio/webm').split(';')[0];
+    recorder = null;
+    $('record').textContent = 'Записать';
+    $('record').classList.remove('recording');
+    await upload(new Blob(chunks, { type }), type);
+  });
+  recorder.start();
+  $('record').textContent = 'Остановить';
+  $('record').classList.add('recording');
+  setRecordStatus('Идёт запись…');
+}
+
+async function upload(blob, type) {
+  if (blob.size === 0) {
+    setRecordStatus('Запись пустая — попробуйте ещё раз.', true);
+    return;
+  }
+  setRecordStatus('Сохраняем заметку…');
+  $('record').disabled = true;
+  try {
+    const answer = await fetch('/api/voice/notes', { method: 'POST', headers: { 'content-type': type }, body: blob });
+    if (answer.status === 413) setRecordStatus('Запись слишком длинная.', true);
+    else if (!answer.ok) setRecordStatus('Не удалось сохранить заметку.', true);
+    else setRecordStatus('Заметка сохранена.');
+  } catch {
+    setRecordStatus('Голосовой сервис недоступен.', true);
+  } finally {
+    $('record').disabled = false;
+  }
+  refreshNotes();
+}
+
+$('record').addEventListener('click', () => {
+  if (recorder) recorder.stop();
+  else startRecording();
+});
+
+// --- Navigation --------------------------------------------------------------------------
+
+for (const tab of document.querySelectorAll('.tab')) {
+  tab.addEventListener('click', (event) => {
+    event.preventDefault();
+    const next = new URL(window.location.href);
+    if (tab.dataset.view === 'voice') next.searchParams.set('view', 'voice');
+    else next.searchParams.delete('view');
+    if (next.href !== window.location.href) window.history.pushState(window.history.state, '', next);
+    render();
+  });
+}
+
+window.addEventListener('popstate', render);
+loadDraft();
+render();
