@@ -1,0 +1,85 @@
+// GLib sources behind MainQueue: idles for posted work, timeouts for delays and repeating timers.
+#include "platform/gtk/glib_main_queue.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace lorvane::gtk {
+
+namespace {
+
+guint toMilliseconds(double seconds) {
+    if (!(seconds > 0)) return 0;  // also catches NaN
+    const double ms = std::llround(seconds * 1000.0);
+    return ms >= std::numeric_limits<guint>::max() ? std::numeric_limits<guint>::max() : static_cast<guint>(ms);
+}
+
+// A one-shot closure owned by its GLib source and freed by the source's destroy notify.
+gboolean runOnce(gpointer data) {
+    (*static_cast<std::function<void()>*>(data))();
+    return G_SOURCE_REMOVE;
+}
+
+void deleteClosure(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+
+// State shared by the timer handle and its GLib source; whichever lives longer frees it.
+struct RepeatingState {
+    std::function<void()> tick;
+    guint sourceId = 0;
+    bool valid = true;
+};
+
+class GLibTimer final : public Timer {
+public:
+    explicit GLibTimer(std::shared_ptr<RepeatingState> state) : state_(std::move(state)) {}
+
+    void invalidate() override {
+        if (!state_->valid) return;
+        state_->valid = false;
+        // Removing the source from inside its own tick is allowed; GLib frees the callback data
+        // only once the tick has returned.
+        if (state_->sourceId != 0) g_source_remove(std::exchange(state_->sourceId, 0u));
+    }
+    bool isValid() const override { return state_->valid; }
+
+private:
+    std::shared_ptr<RepeatingState> state_;
+};
+
+gboolean runTick(gpointer data) {
+    // Hold the state for the whole tick: the tick may invalidate its own timer.
+    const std::shared_ptr<RepeatingState> state = *static_cast<std::shared_ptr<RepeatingState>*>(data);
+    if (!state->valid) return G_SOURCE_REMOVE;
+    state->tick();
+    if (state->valid) return G_SOURCE_CONTINUE;
+    return G_SOURCE_REMOVE;
+}
+
+void deleteState(gpointer data) { delete static_cast<std::shared_ptr<RepeatingState>*>(data); }
+
+}  // namespace
+
+void GLibMainQueue::post(std::function<void()> work) {
+    g_idle_add_full(G_PRIORITY_DEFAULT, runOnce, new std::function<void()>(std::move(work)), deleteClosure);
+}
+
+void GLibMainQueue::postAfter(double seconds, std::function<void()> work) {
+    g_timeout_add_full(G_PRIORITY_DEFAULT, toMilliseconds(seconds), runOnce,
+                       new std::function<void()>(std::move(work)), deleteClosure);
+}
+
+std::shared_ptr<Timer> GLibMainQueue::scheduleRepeating(double intervalSeconds, std::function<void()> tick) {
+    auto state = std::make_shared<RepeatingState>();
+    state->tick = std::move(tick);
+    // A zero interval would spin the main loop; one millisecond is the finest GLib timeout anyway.
+    const guint interval = std::max(toMilliseconds(intervalSeconds), 1u);
+    state->sourceId = g_timeout_add_full(G_PRIORITY_DEFAULT, interval, runTick,
+                                         new std::shared_ptr<RepeatingState>(state), deleteState);
+    return std::make_shared<GLibTimer>(std::move(state));
+}
+
+}  // namespace lorvane::gtk

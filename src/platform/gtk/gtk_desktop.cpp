@@ -1,0 +1,134 @@
+// The GTK desktop: owns the services and the GtkApplication, runs the launch and the one quit pass.
+#include "platform/gtk/gtk_desktop.h"
+
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <csignal>
+#include <vector>
+
+#include "platform/gtk/glib_main_queue.h"
+#include "platform/gtk/gobject_ptr.h"
+#include "platform/gtk/gtk_shell_application.h"
+#include "platform/gtk/soup_http_client.h"
+#include "platform/posix/posix_platform.h"
+
+namespace lorvane {
+
+namespace {
+
+using gtk::GObjectPtr;
+
+class GtkDesktop final : public DesktopPlatform {
+public:
+    explicit GtkDesktop(const GtkDesktopOptions& options)
+        : http_(options.trustedCaFile),
+          app_(GObjectPtr<GtkApplication>::adopt(gtk_application_new(gtk::kApplicationId, G_APPLICATION_DEFAULT_FLAGS))),
+          application_(app_.get(), places_, webViewEnvironment(options), [this] { quit(); }),
+          platform_{queue_, clock_, http_, launcher_, files_, places_, environment_, application_} {
+        g_set_application_name("Lorvane");
+    }
+
+    ~GtkDesktop() override {
+        if (app_) g_signal_handlers_disconnect_by_data(app_.get(), this);
+    }
+
+    Platform& platform() override { return platform_; }
+
+    int run(std::shared_ptr<ApplicationDelegate> delegate) override {
+        delegate_ = std::move(delegate);
+        application_.setDelegate(delegate_);
+        g_signal_connect(app_.get(), "startup", G_CALLBACK(onStartup), this);
+        g_signal_connect(app_.get(), "activate", G_CALLBACK(onActivate), this);
+        // Signals become main-loop events, so the quit pass runs on the main thread like any other.
+        std::vector<guint> signalSources;
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            signalSources.push_back(g_unix_signal_add(signal, onQuitSignal, this));
+        }
+        // The app reads no command line: GApplication sees the program name only.
+        char programName[] = "lorvane";
+        char* arguments[] = {programName, nullptr};
+        const int status = g_application_run(G_APPLICATION(app_.get()), 1, arguments);
+        // Should the loop end any other way, the services are still stopped, once.
+        if (primary_ && !terminated_) runShutdownPass();
+        for (const guint source : signalSources) g_source_remove(source);
+        return status;
+    }
+
+private:
+    static gtk::WebViewEnvironment webViewEnvironment(const GtkDesktopOptions& options) {
+        // Data beside the app's other data; the HTTP cache where the desktop expects caches.
+        LinuxPlaces places;
+        return gtk::WebViewEnvironment{places.applicationSupport() + "/Lorvane/webkit",
+                                       std::string(g_get_user_cache_dir()) + "/Lorvane/webkit",
+                                       options.mockCaptureDevices};
+    }
+
+    // Primary instance only: a second launch never gets here.
+    static void onStartup(GApplication* app, gpointer self) {
+        auto* desktop = static_cast<GtkDesktop*>(self);
+        desktop->primary_ = true;
+        gtk_window_set_default_icon_name(gtk::kApplicationId);
+        // Closing the window must not end the process behind the delegate's back: the app lives
+        // until quit() says so.
+        g_application_hold(app);
+    }
+
+    // The first activation launches the app; a later one comes from a second launch and only
+    // brings the window forward.
+    static void onActivate(GApplication*, gpointer self) {
+        auto* desktop = static_cast<GtkDesktop*>(self);
+        if (desktop->terminated_) return;
+        if (desktop->launched_) {
+            desktop->application_.presentWindows();
+            return;
+        }
+        desktop->launched_ = true;
+        if (desktop->delegate_) desktop->delegate_->applicationDidFinishLaunching();
+    }
+
+    static gboolean onQuitSignal(gpointer self) {
+        static_cast<GtkDesktop*>(self)->quit();
+        return G_SOURCE_CONTINUE;
+    }
+
+    // Every way of quitting ends here: the shutdown pass runs once, any alert still waiting is
+    // ended so that its nested loop cannot hold the process, and the main loop is told to stop.
+    void quit() {
+        if (!terminated_ && primary_) runShutdownPass();
+        terminated_ = true;
+        application_.abortModalLoops();
+        g_application_quit(G_APPLICATION(app_.get()));
+    }
+
+    void runShutdownPass() {
+        terminated_ = true;
+        if (delegate_) delegate_->applicationWillTerminate();
+    }
+
+    gtk::GLibMainQueue queue_;
+    SystemClock clock_;
+    gtk::SoupHttpClient http_;
+    PosixProcessLauncher launcher_;
+    PosixFileSystem files_;
+    LinuxPlaces places_;
+    PosixEnvironment environment_;
+    GObjectPtr<GtkApplication> app_;
+    gtk::GtkShellApplication application_;
+    Platform platform_;
+    std::shared_ptr<ApplicationDelegate> delegate_;
+    bool primary_ = false;
+    bool launched_ = false;
+    bool terminated_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<DesktopPlatform> createGtkDesktopPlatform(const GtkDesktopOptions& options) {
+    return std::make_unique<GtkDesktop>(options);
+}
+
+// The shipped app: system trust store, real capture devices. The command line is not read.
+std::unique_ptr<DesktopPlatform> createDesktopPlatform(int, char**) { return createGtkDesktopPlatform({}); }
+
+}  // namespace lorvane

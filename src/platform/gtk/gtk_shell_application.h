@@ -1,0 +1,70 @@
+// The Application seam on GtkApplication: menu bar, web view and window factory, alerts, URLs.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/application.h"
+#include "platform/gtk/gtk_alert.h"
+#include "platform/gtk/gtk_web_view.h"
+#include "platform/places.h"
+
+namespace lorvane::gtk {
+
+// The application id: the D-Bus name that makes the app single-instance, and the icon's name.
+inline constexpr const char* kApplicationId = "app.lorvane.Lorvane";
+
+// Everything here runs on the main thread. The GtkApplication is owned by the desktop; this
+// object only borrows it. `requestQuit` is the desktop's one way to end the app; every quit path
+// of the UI (menu, Ctrl+Q, closing the last window) goes through it.
+class GtkShellApplication final : public Application {
+public:
+    GtkShellApplication(GtkApplication* application, const Places& places, WebViewEnvironment webViewEnvironment,
+                        std::function<void()> requestQuit);
+    ~GtkShellApplication() override;
+    GtkShellApplication(const GtkShellApplication&) = delete;
+    GtkShellApplication& operator=(const GtkShellApplication&) = delete;
+
+    // The delegate that receives the app's own menu commands and is asked about closing windows.
+    void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
+    // Ends every alert that is waiting for an answer; used when quitting.
+    void abortModalLoops() { modalLoops_.abortAll(); }
+    // Brings the app's window to the front (a second launch lands here).
+    void presentWindows();
+
+    // Every GTK app is an ordinary foreground app; nothing to switch.
+    void setActivationPolicyRegular() override;
+    // A GMenu menu bar shown in each window. Separators start a new section; the window menu gets
+    // no window list, which GTK does not offer.
+    void setMainMenu(const MenuBar& menuBar) override;
+    std::shared_ptr<WebView> createWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate) override;
+    std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) override;
+    void activateIgnoringOtherApps() override;
+    int runModalAlert(const Alert& alert) override;
+    // Asynchronous through GIO's default handler for the scheme; the outcome is not reported.
+    void openURL(const std::string& url) override;
+
+private:
+    static void onAction(GSimpleAction* action, GVariant* parameter, gpointer self);
+    void perform(const MenuItem& item);
+    void performStandardAction(const std::string& action);
+    void showAbout();
+    bool onWindowCloseRequest();
+    GtkWindow* frontWindow() const;
+    std::shared_ptr<GtkWebView> focusedWebView() const;
+
+    GtkApplication* application_;
+    const Places& places_;
+    WebViewEnvironment webViewEnvironment_;
+    std::function<void()> requestQuit_;
+    std::weak_ptr<ApplicationDelegate> delegate_;
+    std::map<std::string, MenuItem> menuActions_;  // by GAction name
+    std::vector<std::weak_ptr<GtkWebView>> webViews_;
+    ModalLoops modalLoops_;
+};
+
+}  // namespace lorvane::gtk

@@ -1,0 +1,179 @@
+// WebKitGTK web view: persistent data store, user agent, loads, scripts and media permissions.
+#include "platform/gtk/gtk_web_view.h"
+
+#include <cmath>
+#include <utility>
+
+namespace lorvane::gtk {
+
+namespace {
+
+// The page background while nothing is drawn yet, the colour of the loading page, so the window
+// never flashes white between pages.
+constexpr GdkRGBA kPageBackground{7 / 255.0f, 17 / 255.0f, 31 / 255.0f, 1.0f};
+
+// "LorvaneMac/0.1" is a product token; WebKit wants its name and version apart and appends
+// "name/version" to its own user agent, which is the form pages look for.
+void applyApplicationName(WebKitSettings* settings, const std::string& applicationName) {
+    if (applicationName.empty()) return;
+    const auto slash = applicationName.rfind('/');
+    if (slash == std::string::npos) {
+        webkit_settings_set_user_agent_with_application_details(settings, applicationName.c_str(), nullptr);
+        return;
+    }
+    const std::string name = applicationName.substr(0, slash);
+    const std::string version = applicationName.substr(slash + 1);
+    webkit_settings_set_user_agent_with_application_details(settings, name.c_str(),
+                                                            version.empty() ? nullptr : version.c_str());
+}
+
+GObjectPtr<WebKitNetworkSession> makeSession(const WebViewSpec& spec, const WebViewEnvironment& environment) {
+    if (!spec.persistentDefaultDataStore) {
+        return GObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
+    }
+    auto session = GObjectPtr<WebKitNetworkSession>::adopt(
+        webkit_network_session_new(environment.dataDirectory.c_str(), environment.cacheDirectory.c_str()));
+    // Local storage persists in the data directory by itself; cookies only with explicit storage.
+    const std::string cookies = environment.dataDirectory + "/cookies.sqlite";
+    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session.get()),
+                                                 cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    return session;
+}
+
+struct ScriptCompletion {
+    std::function<void(std::optional<ScriptError>)> done;
+};
+
+void onScriptFinished(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<ScriptCompletion> completion(static_cast<ScriptCompletion*>(data));
+    GErrorHolder error;
+    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, error.out());
+    if (value) g_object_unref(value);
+    std::optional<ScriptError> failure;
+    // 601 means the script ran but its last value (a Promise, a node, a function) cannot be
+    // handed back; the caller never asked for the value, so that is a success.
+    const bool unconvertibleResult = error && g_error_matches(error.get(), WEBKIT_JAVASCRIPT_ERROR,
+                                                              WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT);
+    if (error && !unconvertibleResult) failure = ScriptError{error.get()->message ? error.get()->message : ""};
+    completion->done(std::move(failure));
+}
+
+}  // namespace
+
+GtkWebView::GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate,
+                       const WebViewEnvironment& environment)
+    : uiDelegate_(std::move(uiDelegate)) {
+    auto settings = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
+    applyApplicationName(settings.get(), spec.applicationNameForUserAgent);
+    webkit_settings_set_enable_media_stream(settings.get(), TRUE);
+    if (environment.mockCaptureDevices) webkit_settings_set_enable_mock_capture_devices(settings.get(), TRUE);
+    auto session = makeSession(spec, environment);
+
+    view_ = GObjectPtr<WebKitWebView>::retain(WEBKIT_WEB_VIEW(g_object_new(
+        WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(), "settings", settings.get(), nullptr)));
+    webkit_web_view_set_background_color(view_.get(), &kPageBackground);
+    gtk_widget_set_hexpand(widget(), TRUE);
+    gtk_widget_set_vexpand(widget(), TRUE);
+    g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
+    g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+}
+
+GtkWebView::~GtkWebView() {
+    cancelLoadTimeout();
+    g_signal_handlers_disconnect_by_data(view_.get(), this);
+}
+
+void GtkWebView::loadHtml(const std::string& html) {
+    cancelLoadTimeout();
+    webkit_web_view_load_html(view_.get(), html.c_str(), nullptr);
+}
+
+void GtkWebView::loadRequest(const WebRequest& request) {
+    cancelLoadTimeout();
+    auto uriRequest = GObjectPtr<WebKitURIRequest>::adopt(webkit_uri_request_new(request.url.c_str()));
+    if (request.cachePolicy == CachePolicy::ReloadIgnoringLocalCache) {
+        // With this header WebKit revalidates instead of answering from its memory or disk cache.
+        SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(uriRequest.get());
+        if (headers) soup_message_headers_append(headers, "Cache-Control", "no-cache");
+    }
+    webkit_web_view_load_request(view_.get(), uriRequest.get());
+    if (std::isfinite(request.timeoutSeconds) && request.timeoutSeconds > 0 && request.timeoutSeconds < 86400) {
+        const auto ms = static_cast<guint>(std::llround(request.timeoutSeconds * 1000.0));
+        loadTimeoutSource_ = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, onLoadTimeout, this, nullptr);
+    }
+}
+
+void GtkWebView::evaluateJavaScript(const std::string& script, std::function<void(std::optional<ScriptError>)> done) {
+    auto* completion = new ScriptCompletion{std::move(done)};
+    // The task keeps the view alive until it completes, so the completion always runs, once.
+    webkit_web_view_evaluate_javascript(view_.get(), script.data(), static_cast<gssize>(script.size()), nullptr,
+                                        nullptr, nullptr, onScriptFinished, completion);
+}
+
+void GtkWebView::executeEditingCommand(const char* command) {
+    webkit_web_view_execute_editing_command(view_.get(), command);
+}
+
+void GtkWebView::cancelLoadTimeout() {
+    if (loadTimeoutSource_ != 0) g_source_remove(std::exchange(loadTimeoutSource_, 0u));
+}
+
+void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+    // Once the answer is being committed the request has been served; what follows is rendering.
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) static_cast<GtkWebView*>(self)->cancelLoadTimeout();
+}
+
+gboolean GtkWebView::onLoadTimeout(gpointer data) {
+    auto* self = static_cast<GtkWebView*>(data);
+    self->loadTimeoutSource_ = 0;
+    if (webkit_web_view_is_loading(self->view_.get())) webkit_web_view_stop_loading(self->view_.get());
+    return G_SOURCE_REMOVE;
+}
+
+std::string GtkWebView::topLevelHost() const {
+    const char* uri = webkit_web_view_get_uri(view_.get());
+    if (!uri) return {};
+    GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+    if (!parsed) return {};
+    const char* host = g_uri_get_host(parsed);
+    std::string result = host ? host : "";
+    g_uri_unref(parsed);
+    return result;
+}
+
+bool GtkWebView::decideUserMedia(WebKitUserMediaPermissionRequest* request) {
+    // Screen sharing is not something the app ever asks the core about.
+    if (webkit_user_media_permission_is_for_display_device(request)) return false;
+    const bool audio = webkit_user_media_permission_is_for_audio_device(request);
+    const bool video = webkit_user_media_permission_is_for_video_device(request);
+    if (!audio && !video) return false;
+    const MediaCaptureType type = audio && video ? MediaCaptureType::CameraAndMicrophone
+                                  : audio        ? MediaCaptureType::Microphone
+                                                 : MediaCaptureType::Camera;
+    const auto delegate = uiDelegate_.lock();
+    if (!delegate) return false;
+    // An answer that never comes counts as a refusal; only the first answer counts.
+    std::optional<PermissionDecision> decision;
+    delegate->onMediaCapturePermissionRequest(topLevelHost(), type, [&decision](PermissionDecision d) {
+        if (!decision) decision = d;
+    });
+    return decision == PermissionDecision::Grant;
+}
+
+gboolean GtkWebView::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer data) {
+    auto* self = static_cast<GtkWebView*>(data);
+    bool allow = false;
+    if (WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) {
+        allow = self->decideUserMedia(WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request));
+    }
+    // Everything else (device labels, geolocation, notifications, pointer lock, clipboard, storage
+    // access) is refused: the app asks for none of it.
+    if (allow) {
+        webkit_permission_request_allow(request);
+    } else {
+        webkit_permission_request_deny(request);
+    }
+    return TRUE;
+}
+
+}  // namespace lorvane::gtk

@@ -1,0 +1,56 @@
+// The single WebKitGTK web view behind the WebView seam, with its data store and permission glue.
+#pragma once
+
+#include <webkit/webkit.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/gtk/gobject_ptr.h"
+#include "platform/web_view.h"
+
+namespace lorvane::gtk {
+
+// Where and how the web view keeps its data; chosen by the desktop, not by the core.
+struct WebViewEnvironment {
+    std::string dataDirectory;   // cookies, local storage, IndexedDB
+    std::string cacheDirectory;  // the HTTP disk cache
+    bool mockCaptureDevices = false;  // test shells only: fake camera and microphone
+};
+
+// Owns one WebKitWebView (a strong reference; the window adds its own when it takes the view).
+// Media-capture requests are mapped to the core's types and decided by the UI delegate, which is
+// held weakly: once it is gone every request is denied. Everything here runs on the main thread.
+class GtkWebView final : public WebView {
+public:
+    GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate,
+               const WebViewEnvironment& environment);
+    ~GtkWebView() override;
+    GtkWebView(const GtkWebView&) = delete;
+    GtkWebView& operator=(const GtkWebView&) = delete;
+
+    void loadHtml(const std::string& html) override;
+    // WebKit has no per-request time-out: a timer stops the load if the page has not started to
+    // arrive (load not yet committed) within `timeoutSeconds`, which is when a request would have
+    // timed out. A later load cancels the timer of the earlier one.
+    void loadRequest(const WebRequest& request) override;
+    void evaluateJavaScript(const std::string& script, std::function<void(std::optional<ScriptError>)> done) override;
+
+    // Runs one of WebKit's editing commands (WEBKIT_EDITING_COMMAND_COPY, ...) on the focused frame.
+    void executeEditingCommand(const char* command);
+    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+
+private:
+    static gboolean onPermissionRequest(WebKitWebView* view, WebKitPermissionRequest* request, gpointer self);
+    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static gboolean onLoadTimeout(gpointer self);
+    void cancelLoadTimeout();
+    bool decideUserMedia(WebKitUserMediaPermissionRequest* request);
+    std::string topLevelHost() const;
+
+    GObjectPtr<WebKitWebView> view_;
+    std::weak_ptr<WebViewUIDelegate> uiDelegate_;
+    guint loadTimeoutSource_ = 0;
+};
+
+}  // namespace lorvane::gtk
