@@ -1,0 +1,40 @@
+// What one update check found, and which alert (if any) tells the user about it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/application.h"
+#include "platform/http_client.h"
+
+namespace lorvane {
+
+// Stands in for the installed version when the build carries none, so that any real release
+// is offered as newer.
+inline constexpr const char* kUnknownInstalledVersion = "0.0.0";
+
+enum class UpdateVerdict {
+    Failed,        // no usable manifest; see readManifestVersion
+    NewerRelease,  // the manifest's version orders after the installed one
+    NotNewer,      // equal to or before the installed one
+};
+
+struct UpdateOutcome {
+    UpdateVerdict verdict = UpdateVerdict::Failed;
+    std::string manifestVersion;   // empty when the check failed
+    std::string installedVersion;
+};
+
+// Pure: reads the answer and orders the manifest's version against `installedVersion`.
+UpdateOutcome decideUpdate(const std::optional<HttpResponse>& response, std::string installedVersion);
+
+// The three alerts. Versions are inserted exactly as given, without trimming.
+Alert newerReleaseAlert(const std::string& manifestVersion);  // "Открыть загрузки" answers 1000
+Alert upToDateAlert(const std::string& installedVersion);
+Alert checkFailedAlert();
+
+// The alert for `outcome`, or none. A newer release is always announced; the other outcomes
+// only when the user asked (`showCurrentVersion`), so the check at launch stays silent.
+std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, bool showCurrentVersion);
+
+}  // namespace lorvane
