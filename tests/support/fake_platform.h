@@ -92,7 +92,7 @@ private:
 
 class FakeFileHandle final : public FileHandle {
 public:
-    explicit FakeFileHandle(std::string path) : path(std::move(path)) {}
+    explicit FakeFileHandle(std::string filePath) : path(std::move(filePath)) {}
     bool truncate(std::uint64_t) override { ++truncations; return true; }
     bool close() override { ++closes; return closes == 1; }
     int descriptor() const override { return -1; }

@@ -1,0 +1,58 @@
+// What happens once the app has launched: window, loading page, services, polling, update check.
+#include "app/app_delegate.h"
+#include "app/loading_page.h"
+#include "app/main_menu.h"
+#include "readiness/readiness.h"
+
+namespace lorvane {
+
+namespace {
+
+constexpr double kAutomaticUpdateCheckDelaySeconds = 3.0;
+
+WindowSpec mainWindowSpec() {
+    WindowSpec spec;
+    spec.contentWidth = 1440;
+    spec.contentHeight = 900;
+    spec.minWidth = 1024;
+    spec.minHeight = 700;
+    spec.title = "Lorvane";
+    spec.styleMask = WindowStyle::Titled | WindowStyle::Closable | WindowStyle::Miniaturizable |
+                     WindowStyle::Resizable | WindowStyle::FullSizeContentView;
+    spec.titlebarTransparent = true;
+    return spec;
+}
+
+}  // namespace
+
+void AppDelegate::applicationDidFinishLaunching() {
+    Application& app = platform_.application;
+    app.setActivationPolicyRegular();
+    app.setMainMenu(buildMainMenu());
+
+    state_.webView = app.createWebView(WebViewSpec{"LorvaneMac/0.1", true}, weak_from_this());
+    state_.window = app.createWindow(mainWindowSpec(), state_.webView);
+    state_.window->center();
+    state_.window->makeKeyAndOrderFront();
+    // Shown before any service starts, so a server that cannot start can replace it at once.
+    state_.webView->loadHtml(std::string(kLoadingPageHtml));
+
+    startLocalBackendIfAvailable();
+    startBundledVoiceWorker();
+    startBundledServer();
+
+    // The time limit counts from the end of service start-up.
+    state_.readinessStartedAt = platform_.clock.now();
+    // Stored before the first probe, so a probe that ends polling can stop it.
+    state_.readinessTimer = platform_.queue.scheduleRepeating(readiness::kPollIntervalSeconds, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->checkServerReadiness();
+    });
+    checkServerReadiness();
+
+    app.activateIgnoringOtherApps();
+    platform_.queue.postAfter(kAutomaticUpdateCheckDelaySeconds, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->checkForUpdates(false);
+    });
+}
+
+}  // namespace lorvane

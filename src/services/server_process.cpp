@@ -1,0 +1,48 @@
+// Starts the local web application server from the app's resources.
+#include "app/app_delegate.h"
+#include "services/paths.h"
+#include "services/service_environment.h"
+#include "services/voice_public_url.h"
+
+namespace lorvane {
+
+void AppDelegate::startBundledServer() {
+    const auto resources = platform_.places.resourceDirectory();
+    if (!resources) {
+        showLaunchError();
+        return;
+    }
+    const std::string runtime = joinPath(*resources, "runtime/node");
+    const std::string script = joinPath(*resources, "server/server.mjs");
+    // Checked before the log is touched, so the previous run's log survives for the user to read.
+    if (!platform_.files.isExecutableFile(runtime) || !platform_.files.fileExists(script)) {
+        showLaunchError();
+        return;
+    }
+
+    openLog(serverLogURL(), state_.serverLogHandle);
+
+    const std::string support = platform_.places.applicationSupport();
+    const std::string gateway = joinPath(support, "Lorvane/gateway");
+    (void)platform_.files.createDirectories(gateway);  // the server reports a missing folder itself
+    const auto publicURL =
+        validVoicePublicURL(platform_.files.readUtf8File(joinPath(support, "Lorvane/voice-phone-public-url")));
+
+    LaunchSpec spec;
+    spec.executable = runtime;
+    spec.arguments = {script};
+    spec.workingDirectory = *resources;
+    spec.environment = serverEnvironment(platform_.environment.snapshot(),
+                                         {state_.appPort, state_.voicePort, gateway, publicURL});
+    spec.output = ChildOutput::toFile(state_.serverLogHandle);
+    spec.lifetime = ChildLifetime::EndsWithShell;
+
+    auto launched = platform_.launcher.launch(spec);
+    if (!launched) {
+        showLaunchError();
+        return;
+    }
+    state_.serverProcess = launched.value();
+}
+
+}  // namespace lorvane
