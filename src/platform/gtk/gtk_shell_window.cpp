@@ -5,14 +5,29 @@
 
 namespace lorvane::gtk {
 
+namespace {
+
+// Height of the menu bar that the window shows above its content, so that the content area itself
+// gets the requested size. Measured on a stand-in bar built from the same menu model.
+int menuBarHeight(GtkApplication* application) {
+    GMenuModel* model = gtk_application_get_menubar(application);
+    if (!model) return 0;
+    auto bar = GObjectPtr<GtkWidget>::retain(gtk_popover_menu_bar_new_from_model(model));
+    int natural = 0;
+    gtk_widget_measure(bar.get(), GTK_ORIENTATION_VERTICAL, -1, nullptr, &natural, nullptr, nullptr);
+    return natural;
+}
+
+}  // namespace
+
 GtkShellWindow::GtkShellWindow(GtkApplication* application, const WindowSpec& spec, GtkWidget* content,
                                std::function<bool()> onCloseRequest)
     : onCloseRequest_(std::move(onCloseRequest)) {
     window_ = GObjectPtr<GtkWindow>::retain(GTK_WINDOW(gtk_application_window_new(application)));
     GtkWindow* window = window_.get();
     gtk_window_set_title(window, spec.title.c_str());
-    // The default size is the content size; the menu bar adds its own height above it.
-    gtk_window_set_default_size(window, spec.contentWidth, spec.contentHeight);
+    // The requested size is the content's; the menu bar comes on top of it.
+    gtk_window_set_default_size(window, spec.contentWidth, spec.contentHeight + menuBarHeight(application));
     gtk_window_set_resizable(window, (spec.styleMask & WindowStyle::Resizable) != 0 || spec.styleMask == 0);
     gtk_window_set_deletable(window, (spec.styleMask & WindowStyle::Closable) != 0 || spec.styleMask == 0);
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), TRUE);
