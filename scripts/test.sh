@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors, and runs every test.
+# Installs what is missing, builds with warnings as errors, and runs every test; then builds the
+# core and its unit and real-process tests again with AddressSanitizer and UBSan and runs those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+jobs=$(nproc)
 build=${LORVANE_BUILD_DIR:-build}
 cmake -S . -B "$build" -DLORVANE_WERROR=ON
-cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$(nproc)"
+cmake --build "$build" -j"$jobs"
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j"$jobs"
+
+if [ "${LORVANE_SKIP_SANITIZERS:-0}" != 1 ]; then
+  asan=${build}-sanitizers
+  cmake -S . -B "$asan" -DLORVANE_WERROR=ON -DLORVANE_DESKTOP=OFF -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+  cmake --build "$asan" -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$asan" --output-on-failure --timeout 600 -j"$jobs"
+fi
