@@ -1,0 +1,37 @@
+// A server that never answers: after 30 seconds the window shows the launch-error page with the log path.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { appForTest } from './support/harness.mjs';
+import { waitForText, copyAllText, screenshot } from './support/desktop.mjs';
+import { waitFor } from './support/util.mjs';
+
+test('a server that accepts connections but never answers ends in the launch-error page', async (t) => {
+  const app = appForTest(t, { server: { mode: 'never' } });
+  await app.launch();
+  const window = await app.mainWindow();
+  await app.waitRecord('server', 'to be probed', (rec) => rec.requests.length > 0);
+
+  const startedAt = Date.now();
+  const text = await waitForText('the launch-error page', window, (s) => s.includes('Не удалось запустить'), 45_000);
+  const waited = (Date.now() - startedAt) / 1000;
+  t.diagnostic(`error page after ${waited.toFixed(1)} s of probing`);
+  assert.ok(waited > 25, `the error page came after only ${waited.toFixed(1)} s`);
+  const lines = text.split('\n').map((l) => l.trim()).filter(Boolean);
+  assert.deepEqual(lines, [
+    'Не удалось запустить локальный интерфейс',
+    'Закройте приложение и откройте его снова. Журнал запуска:',
+    app.serverLog,
+  ]);
+  await screenshot('launch-error-page');
+
+  // Polling has ended for good: the request count stays put while the page is shown.
+  const count = app.pageRequests().length;
+  await assert.rejects(
+    waitFor('another probe after the error page', () => app.pageRequests().length > count, { timeout: 2500 }),
+    /timed out/,
+  );
+  assert.match(await copyAllText(window), /Не удалось запустить локальный интерфейс/);
+  // Each probe gave up after about a second, so roughly one per second reached the server.
+  const gets = app.pageRequests().filter((r) => r.url === '/');
+  assert.ok(gets.length >= 20 && gets.length <= 40, `${gets.length} probes in 30 s`);
+});

@@ -1,0 +1,102 @@
+// Launch as the user sees it: loading page, readiness probes, then the web app, and what the services got.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { appForTest } from './support/harness.mjs';
+import { waitForText, screenshot } from './support/desktop.mjs';
+
+const LOADING_TEXT = 'Запускаем локальное приложение…';
+const PUBLIC_URL = 'https://phone.tail4e7d1.ts.net';
+
+test('the loading page shows until the server answers; probes come every 0.3 s; then the web app loads', async (t) => {
+  // The server answers 503 (not ready) for its first four seconds, so the probes before it is
+  // ready can be counted and timed.
+  const app = appForTest(t, { server: { mode: 'late', lateMs: 4000 } });
+  await app.launch();
+  const window = await app.mainWindow();
+  const loading = await waitForText('the loading page', window, (text) => text.includes(LOADING_TEXT));
+  assert.match(loading, /Lorvane/);
+  assert.equal(app.reports('load').length, 0, 'the web app is not shown while the server is not ready');
+  await screenshot('loading-page');
+
+  const load = await app.waitLoaded();
+  assert.equal(load.href, 'http://127.0.0.1:3001/');
+  assert.match(load.userAgent, /LorvaneMac\/0\.1$/);
+  const page = await waitForText('the web app page', window, (text) => text.includes('Тестовая страница'));
+  assert.ok(!page.includes(LOADING_TEXT));
+  await screenshot('web-app');
+
+  const server = app.record('server');
+  const gets = app.pageRequests().filter((r) => r.method === 'GET' && r.url === '/');
+  const notReady = gets.filter((r) => r.at - server.startedAt < 4000);
+  const ready = gets.filter((r) => r.at - server.startedAt >= 4000);
+  const gaps = notReady.slice(1).map((r, i) => Math.round(r.at - notReady[i].at));
+  const listenedFor = Math.round(4000 - (server.listening.at - server.startedAt));
+  assert.ok(notReady.length >= 6, `expected a probe about every 0.3 s during ${listenedFor} ms of 503s, got gaps ${gaps}`);
+  t.diagnostic(`probe gaps while not ready (ms): ${gaps}`);
+  const median = [...gaps].sort((a, b) => a - b)[Math.floor(gaps.length / 2)];
+  assert.ok(median > 200 && median < 600, `gaps between probes ${gaps} ms`);
+  // One last probe that got the 200 and the page load itself; nothing probes after that.
+  assert.equal(ready.length, 2, `GET / after the server became ready: ${ready.length}`);
+  assert.match(ready[1].userAgent, /LorvaneMac\/0\.1$/, 'the page request carries the app name in its user agent');
+});
+
+test('the server and the voice worker get their arguments, folders and environment; logs hold their output', async (t) => {
+  const app = appForTest(t, {
+    // Inherited variables reach both children; PORT and HOST are replaced for the server only.
+    env: { PORT: '9999', HOST: '0.0.0.0', LORVANE_E2E_INHERITED: 'kept', NODE_ENV: 'development' },
+  });
+  fs.mkdirSync(path.join(app.dataHome, 'Lorvane'), { recursive: true });
+  fs.writeFileSync(path.join(app.dataHome, 'Lorvane/voice-phone-public-url'), `  ${PUBLIC_URL}\n`);
+  // Last launch's logs must be emptied.
+  fs.mkdirSync(path.dirname(app.serverLog), { recursive: true });
+  fs.writeFileSync(app.serverLog, 'old server output\n');
+  fs.writeFileSync(app.voiceLog, 'old worker output\n');
+
+  await app.launch();
+  await app.waitLoaded();
+  const server = app.record('server');
+  const worker = await app.waitRecord('worker', 'to listen', (rec) => rec.listening);
+  const share = fs.realpathSync(app.share);
+  const node = path.join(share, 'runtime/node');
+
+  const cases = [
+    { rec: server, argv: [node, path.join(share, 'server/server.mjs')], cwd: share },
+    { rec: worker, argv: [node, path.join(share, 'voice-worker/src/server.mjs')], cwd: path.join(share, 'voice-worker') },
+  ];
+  for (const { rec, argv, cwd } of cases) {
+    // Node reports argv[0] as the resolved runtime; the script path is as the app passed it.
+    assert.equal(fs.realpathSync(rec.argv[0]), fs.realpathSync(argv[0]), `${rec.role} runtime`);
+    assert.deepEqual(rec.argv.slice(1).map((p) => fs.realpathSync(p)), argv.slice(1), `${rec.role} arguments`);
+    assert.deepEqual(rec.execArgv, [], `${rec.role} gets no runtime flags`);
+    assert.equal(fs.realpathSync(rec.cwd), cwd, `${rec.role} working directory`);
+  }
+
+  const inherited = { HOME: app.home, XDG_STATE_HOME: app.stateHome, LORVANE_E2E_INHERITED: 'kept', DISPLAY: process.env.DISPLAY };
+  const expected = {
+    server: {
+      ...inherited, NODE_ENV: 'production', PORT: '3001', HOST: '127.0.0.1',
+      LORVANE_API_URL: 'http://127.0.0.1:5055', LORVANE_VOICE_API_URL: 'http://127.0.0.1:6061',
+      LORVANE_GATEWAY_STATE_DIR: path.join(app.dataHome, 'Lorvane/gateway'), LORVANE_VOICE_PUBLIC_URL: PUBLIC_URL,
+    },
+    worker: {
+      ...inherited, NODE_ENV: 'production', PORT: '9999', HOST: '0.0.0.0',
+      LORVANE_VOICE_PORT: '6061', LORVANE_VOICE_DATA_DIR: path.join(app.dataHome, 'Lorvane/voice'),
+      LORVANE_API_URL: undefined, LORVANE_VOICE_API_URL: undefined, LORVANE_GATEWAY_STATE_DIR: undefined, LORVANE_VOICE_PUBLIC_URL: undefined,
+    },
+  };
+  for (const rec of [server, worker]) {
+    const seen = Object.fromEntries(Object.keys(expected[rec.role]).map((k) => [k, rec.env[k]]));
+    assert.deepEqual(seen, expected[rec.role], `${rec.role} environment`);
+  }
+  assert.ok(fs.statSync(path.join(app.dataHome, 'Lorvane/gateway')).isDirectory());
+  assert.ok(fs.statSync(path.join(app.dataHome, 'Lorvane/voice')).isDirectory());
+
+  for (const [log, role] of [[app.serverLog, 'server'], [app.voiceLog, 'worker']]) {
+    const text = fs.readFileSync(log, 'utf8');
+    assert.match(text, new RegExp(`fixture ${role} started`), `${role} stdout in its log`);
+    assert.match(text, new RegExp(`fixture ${role} stderr line`), `${role} stderr in its log`);
+    assert.doesNotMatch(text, /old .* output/, `${role} log emptied at start`);
+  }
+});

@@ -1,0 +1,90 @@
+// The X display as a user meets it: windows, keys, the clipboard and screenshots.
+import fs from 'node:fs';
+import path from 'node:path';
+import { run, waitFor } from './util.mjs';
+
+export const SHOT_DIR = process.env.LORVANE_E2E_SHOTS ?? '/tmp/lorvane-e2e-shots';
+
+export function requireDisplay() {
+  if (!process.env.DISPLAY) throw new Error('no DISPLAY: run the desktop tests under xvfb-run (ctest does)');
+}
+
+async function xdotool(args) {
+  const result = await run('xdotool', args, { timeout: 10_000 });
+  return result.code === 0 ? result.stdout.trim() : '';
+}
+
+// Visible top-level windows of one process, found through _NET_WM_PID.
+export async function windowsOf(pid) {
+  const out = await xdotool(['search', '--onlyvisible', '--pid', String(pid)]);
+  return out ? out.split('\n').map(Number) : [];
+}
+
+export async function windowsNamed(pattern) {
+  const out = await xdotool(['search', '--onlyvisible', '--name', pattern]);
+  return out ? out.split('\n').map(Number) : [];
+}
+
+export async function windowName(id) {
+  return xdotool(['getwindowname', String(id)]);
+}
+
+export async function windowGeometry(id) {
+  const out = await xdotool(['getwindowgeometry', '--shell', String(id)]);
+  return Object.fromEntries(out.split('\n').filter(Boolean).map((line) => {
+    const [k, v] = line.split('=');
+    return [k, Number(v)];
+  }));
+}
+
+// Without a window manager X gives the keyboard to the window under the pointer, so point at
+// the window as well as asking for focus.
+export async function focusWindow(id) {
+  const g = await windowGeometry(id);
+  await xdotool(['mousemove', String(g.X + Math.floor(g.WIDTH / 2)), String(g.Y + Math.floor(g.HEIGHT / 2))]);
+  await xdotool(['windowfocus', String(id)]);
+}
+
+export async function key(...keys) {
+  const result = await run('xdotool', ['key', '--delay', '60', ...keys], { timeout: 10_000 });
+  if (result.code !== 0) throw new Error(`xdotool key ${keys.join(' ')} failed: ${result.stderr}`);
+}
+
+export async function clipboard() {
+  const result = await run('xclip', ['-o', '-selection', 'clipboard'], { timeout: 5_000 });
+  return result.code === 0 ? result.stdout : '';
+}
+
+// Selects everything in the focused window and copies it, as a user would to quote a page.
+export async function copyAllText(windowId) {
+  if (windowId) await focusWindow(windowId);
+  await key('ctrl+a', 'ctrl+c');
+  return clipboard();
+}
+
+export async function waitForText(description, windowId, predicate, timeout = 10_000) {
+  return waitFor(description, async () => {
+    const text = await copyAllText(windowId);
+    return predicate(text) ? text : false;
+  }, { timeout, interval: 300 });
+}
+
+export async function screenshot(name) {
+  fs.mkdirSync(SHOT_DIR, { recursive: true });
+  const file = path.join(SHOT_DIR, `${name}.png`);
+  const result = await run('import', ['-window', 'root', file], { timeout: 20_000 });
+  if (result.code !== 0) throw new Error(`screenshot ${name} failed: ${result.stderr}`);
+  return file;
+}
+
+// The stacking order the window manager publishes, bottom first.
+export async function stackingOrder() {
+  const result = await run('xprop', ['-root', '_NET_CLIENT_LIST_STACKING']);
+  const ids = result.stdout.split('#')[1] ?? '';
+  return ids.split(',').map((s) => s.trim()).filter(Boolean).map((s) => Number.parseInt(s, 16));
+}
+
+export async function windowManagerRunning() {
+  const result = await run('xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']);
+  return result.code === 0 && /window id/.test(result.stdout);
+}

@@ -1,0 +1,217 @@
+// One app under test: a private copy of the test shell with fixture services, its own home and bus.
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import crypto from 'node:crypto';
+import { fileURLToPath } from 'node:url';
+import {
+  BUILD_DIR, assertPortsFree, waitPortsFree, waitFor, startProcess, stopProcess, readJson, processesWithMarker,
+} from './util.mjs';
+import { requireDisplay, windowsOf, windowsNamed, windowManagerRunning } from './desktop.mjs';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+export const TEST_SHELL = path.join(BUILD_DIR, 'bin/lorvane-test-shell');
+
+function write(file, text, mode) {
+  fs.mkdirSync(path.dirname(file), { recursive: true });
+  fs.writeFileSync(file, text);
+  if (mode) fs.chmodSync(file, mode);
+}
+
+export class LorvaneApp {
+  // options.server: { mode: 'ok' | '404' | '503' | 'never' | 'late', lateMs, probeMedia }
+  // options.worker: false to leave the voice worker out of the bundle
+  // options.env: extra variables for the app (inherited by its children)
+  // options.windowManager: run openbox, for closing and raising windows
+  constructor(options = {}) {
+    this.options = options;
+    this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-'));
+    this.marker = `LORVANE_E2E_RUN=${crypto.randomBytes(6).toString('hex')}`;
+    this.executable = path.join(this.root, 'bin/lorvane-test-shell');
+    this.share = path.join(this.root, 'share/lorvane');
+    this.home = path.join(this.root, 'home');
+    this.dataHome = path.join(this.home, '.local/share');
+    this.stateHome = path.join(this.home, '.local/state');
+    this.configHome = path.join(this.home, '.config');
+    this.cacheHome = path.join(this.home, '.cache');
+    this.recordDir = path.join(this.root, 'records');
+    this.openedUrlsFile = path.join(this.root, 'opened-urls');
+    this.serverLog = path.join(this.stateHome, 'Lorvane/server.log');
+    this.voiceLog = path.join(this.stateHome, 'Lorvane/voice-worker.log');
+    this.launches = [];
+    this.helpers = [];
+    this.layOut();
+  }
+
+  layOut() {
+    if (!fs.existsSync(TEST_SHELL)) throw new Error(`${TEST_SHELL} is missing; build the desktop app first`);
+    fs.mkdirSync(path.dirname(this.executable), { recursive: true });
+    fs.copyFileSync(TEST_SHELL, this.executable);
+    fs.chmodSync(this.executable, 0o755);
+    fs.mkdirSync(path.join(this.share, 'runtime'), { recursive: true });
+    fs.symlinkSync(process.execPath, path.join(this.share, 'runtime/node'));
+    fs.mkdirSync(this.recordDir);
+    const fixture = fs.readFileSync(path.join(here, 'fixture-service.mjs'));
+    const server = { mode: 'ok', ...this.options.server };
+    write(path.join(this.share, 'server/server.mjs'), fixture);
+    write(path.join(this.share, 'server/fixture.json'), JSON.stringify({ role: 'server', records: this.recordDir, ...server }));
+    if (this.options.worker !== false) {
+      write(path.join(this.share, 'voice-worker/src/server.mjs'), fixture);
+      write(path.join(this.share, 'voice-worker/src/fixture.json'), JSON.stringify({ role: 'worker', records: this.recordDir }));
+    }
+    for (const dir of [this.dataHome, this.stateHome, this.configHome, this.cacheHome]) fs.mkdirSync(dir, { recursive: true });
+    this.installUrlHandler();
+  }
+
+  // The desktop's default https handler, as GIO finds it: a .desktop file in the private data
+  // folder and a mimeapps.list naming it. Its "browser" only notes the URL it was given.
+  installUrlHandler() {
+    const opener = path.join(this.root, 'bin/open-url');
+    write(opener, `#!/bin/sh\nprintf '%s\\n' "$1" >> '${this.openedUrlsFile}'\n`, 0o755);
+    write(path.join(this.dataHome, 'applications/lorvane-e2e-browser.desktop'), [
+      '[Desktop Entry]', 'Type=Application', 'Name=E2E browser', `Exec=${opener} %u`, 'NoDisplay=true',
+      'MimeType=x-scheme-handler/https;x-scheme-handler/http;', '',
+    ].join('\n'));
+    write(path.join(this.configHome, 'mimeapps.list'), [
+      '[Default Applications]', 'x-scheme-handler/https=lorvane-e2e-browser.desktop',
+      'x-scheme-handler/http=lorvane-e2e-browser.desktop', '',
+    ].join('\n'));
+  }
+
+  openedUrls() {
+    return fs.existsSync(this.openedUrlsFile) ? fs.readFileSync(this.openedUrlsFile, 'utf8').split('\n').filter(Boolean) : [];
+  }
+
+  async startBus() {
+    const address = `unix:path=${path.join(this.root, 'bus')}`;
+    this.bus = startProcess('dbus-daemon', ['--session', '--nofork', `--address=${address}`, '--print-address=1']);
+    this.helpers.push(this.bus);
+    await waitFor('the private session bus', () => this.bus.stdout().includes('unix:'), { timeout: 5000 });
+    this.busAddress = this.bus.stdout().trim().split('\n')[0];
+  }
+
+  async startWindowManager() {
+    if (await windowManagerRunning()) throw new Error('a window manager is already running on this display');
+    const wm = startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: this.home, XDG_CONFIG_HOME: this.configHome } });
+    this.helpers.push(wm);
+    await waitFor('openbox to manage the display', windowManagerRunning, { timeout: 10_000 });
+  }
+
+  environment() {
+    const [name, value] = this.marker.split('=');
+    return {
+      ...process.env,
+      HOME: this.home,
+      XDG_DATA_HOME: this.dataHome,
+      XDG_STATE_HOME: this.stateHome,
+      XDG_CONFIG_HOME: this.configHome,
+      XDG_CACHE_HOME: this.cacheHome,
+      DBUS_SESSION_BUS_ADDRESS: this.busAddress,
+      [name]: value,
+      ...this.options.env,
+    };
+  }
+
+  // Starts the app (again, for a second launch on the same bus); returns the launch handle.
+  async launch() {
+    requireDisplay();
+    if (this.launches.length === 0) {
+      // Other programs on this machine may use the same fixed ports for a while; wait them out,
+      // then insist the ports are free.
+      await waitPortsFree(undefined, 90_000).catch(() => {});
+      await assertPortsFree();
+      await this.startBus();
+      if (this.options.windowManager) await this.startWindowManager();
+    }
+    const handle = startProcess(this.executable, [], { cwd: this.root, env: this.environment() });
+    this.launches.push(handle);
+    return handle;
+  }
+
+  get first() {
+    return this.launches[0];
+  }
+
+  records(role) {
+    if (!fs.existsSync(this.recordDir)) return [];
+    return fs.readdirSync(this.recordDir)
+      .filter((name) => name.startsWith(`${role}-`) && name.endsWith('.json'))
+      .map((name) => readJson(path.join(this.recordDir, name)))
+      .filter(Boolean);
+  }
+
+  record(role) {
+    const all = this.records(role);
+    if (all.length > 1) throw new Error(`${all.length} ${role} processes were started, expected one`);
+    return all[0] ?? null;
+  }
+
+  async waitRecord(role, description, predicate = () => true, timeout = 15_000) {
+    return waitFor(`${role}: ${description}`, () => {
+      const rec = this.record(role);
+      if (rec?.listenError) throw new Error(`the ${role} fixture could not listen: ${rec.listenError}`);
+      return rec && predicate(rec) ? rec : false;
+    }, { timeout });
+  }
+
+  pageRequests() {
+    return (this.record('server')?.requests ?? []).filter((r) => !r.url.startsWith('/__report'));
+  }
+
+  reports(type) {
+    return (this.record('server')?.reports ?? []).filter((r) => !type || r.type === type);
+  }
+
+  // The web app counts as shown once the page it was given has reported back.
+  async waitLoaded(timeout = 20_000) {
+    await this.waitRecord('server', 'the page to load and report', (rec) => rec.reports.some((r) => r.type === 'load'), timeout);
+    return this.reports('load')[0];
+  }
+
+  async mainWindow(timeout = 15_000) {
+    return waitFor('the Lorvane window', async () => {
+      const named = await windowsNamed('^Lorvane$');
+      const own = new Set(await windowsOf(this.first.pid));
+      return named.find((id) => own.has(id)) ?? named[0] ?? false;
+    }, { timeout, interval: 200 });
+  }
+
+  async waitExit(handle = this.first, timeout = 10_000) {
+    const timer = new Promise((resolve) => setTimeout(resolve, timeout, null));
+    const result = await Promise.race([handle.exited, timer]);
+    if (!result) throw new Error(`the app (pid ${handle.pid}) did not exit within ${timeout} ms\n${handle.stderr()}`);
+    return result;
+  }
+
+  // Everything the app started, directly or not, that is still running.
+  leftovers() {
+    return processesWithMarker(this.marker);
+  }
+
+  async waitNoLeftovers(timeout = 8000) {
+    await waitFor('every process the app started to end', () => this.leftovers().length === 0, { timeout });
+  }
+
+  // Ends whatever this test started, by pid: the app, its children, the bus and the window manager.
+  async cleanup() {
+    for (const handle of this.launches) await stopProcess(handle, { timeout: 5000 });
+    for (const { pid } of processesWithMarker(this.marker)) {
+      try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
+    }
+    for (const helper of this.helpers.reverse()) await stopProcess(helper, { timeout: 3000 });
+    await waitPortsFree();
+    if (!process.env.LORVANE_E2E_KEEP) fs.rmSync(this.root, { recursive: true, force: true });
+  }
+}
+
+// Creates the app for one test and ends it with the test, whatever the outcome.
+export function appForTest(t, options) {
+  const app = new LorvaneApp(options);
+  t.after(async () => {
+    if (process.env.LORVANE_E2E_DEBUG) {
+      for (const l of app.launches) process.stderr.write(`--- app ${l.pid} stderr ---\n${l.stderr()}\n`);
+    }
+    await app.cleanup();
+  });
+  return app;
+}
