@@ -70,13 +70,11 @@ TEST_P(UpdateDecisionTable, NewerOnlyWhenManifestOrdersAfterInstalled) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, UpdateDecisionTable, ::testing::Values(
+    // The ordering itself is tabled with the version order; these pin which way round it is used.
     DecisionCase{"1.10.0", "1.9.3", UpdateVerdict::NewerRelease},
     DecisionCase{"1.4.2", "1.4.2", UpdateVerdict::NotNewer},
     DecisionCase{"1.2.0", "1.3.0", UpdateVerdict::NotNewer},
-    DecisionCase{"1.0.1", "1.0", UpdateVerdict::NewerRelease},
-    DecisionCase{"1.0", "1.0.1", UpdateVerdict::NotNewer},
-    DecisionCase{"1.0.0", "1.0", UpdateVerdict::NewerRelease},
-    DecisionCase{"0.0.0", "0.0.0", UpdateVerdict::NotNewer}));
+    DecisionCase{"1.0.0", "1.0", UpdateVerdict::NewerRelease}));
 
 TEST(UpdateDecision, UnusableAnswerFailsWhateverTheInstalledVersion) {
     EXPECT_EQ(decideUpdate(std::nullopt, "1.0").verdict, UpdateVerdict::Failed);
