@@ -12,6 +12,22 @@ namespace {
 // never flashes white between pages.
 constexpr GdkRGBA kPageBackground{7 / 255.0f, 17 / 255.0f, 31 / 255.0f, 1.0f};
 
+// WebKit paints kPageBackground only once its web process has produced a first frame; until then
+// GTK draws the widget's CSS background, which is made the same colour here.
+void paintBackgroundBeforeFirstFrame(GtkWidget* widget) {
+    static bool installed = false;
+    GdkDisplay* display = gdk_display_get_default();
+    if (!installed && display) {
+        GtkCssProvider* provider = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(provider, ".lorvane-page { background-color: #07111f; }", -1);
+        gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(provider),
+                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(provider);
+        installed = true;
+    }
+    gtk_widget_add_css_class(widget, "lorvane-page");
+}
+
 // "LorvaneMac/0.1" is a product token; WebKit wants its name and version apart and appends
 // "name/version" to its own user agent, which is the form pages look for.
 void applyApplicationName(WebKitSettings* settings, const std::string& applicationName) {
@@ -72,6 +88,7 @@ GtkWebView::GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>
     view_ = GObjectPtr<WebKitWebView>::retain(WEBKIT_WEB_VIEW(g_object_new(
         WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(), "settings", settings.get(), nullptr)));
     webkit_web_view_set_background_color(view_.get(), &kPageBackground);
+    paintBackgroundBeforeFirstFrame(widget());
     gtk_widget_set_hexpand(widget(), TRUE);
     gtk_widget_set_vexpand(widget(), TRUE);
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);

@@ -13,7 +13,8 @@
 namespace lorvane::gtk {
 
 struct SoupHttpClient::Session {
-    GObjectPtr<SoupSession> soup;
+    GObjectPtr<SoupSession> soup;      // everything else: system proxy settings apply
+    GObjectPtr<SoupSession> loopback;  // this machine's own services: never through a proxy
 };
 
 namespace {
@@ -60,6 +61,20 @@ gboolean onTimeout(gpointer data) {
     transfer->timeoutSource = 0;
     g_cancellable_cancel(transfer->cancellable.get());
     return G_SOURCE_REMOVE;
+}
+
+// Loopback addresses never go through a proxy. Asking the system's proxy resolver anyway costs
+// its first lookup (settings to load, sometimes a desktop service to start), which can exceed a
+// one-second readiness probe on its own.
+bool isLoopbackUri(GUri* uri) {
+    const char* host = uri ? g_uri_get_host(uri) : nullptr;
+    if (!host) return false;
+    if (g_ascii_strcasecmp(host, "localhost") == 0 || g_str_equal(host, "::1")) return true;
+    GInetAddress* address = g_inet_address_new_from_string(host);
+    if (!address) return false;
+    const bool loopback = g_inet_address_get_is_loopback(address);
+    g_object_unref(address);
+    return loopback;
 }
 
 void readMore(Transfer* transfer);
@@ -111,11 +126,14 @@ gboolean finishFailedLater(gpointer data) {
 
 SoupHttpClient::SoupHttpClient(std::optional<std::string> trustedCaFile) : session_(std::make_unique<Session>()) {
     session_->soup = GObjectPtr<SoupSession>::adopt(soup_session_new());
+    session_->loopback = GObjectPtr<SoupSession>::adopt(soup_session_new());
+    soup_session_set_proxy_resolver(session_->loopback.get(), nullptr);
     if (trustedCaFile) {
         GErrorHolder error;
         GTlsDatabase* database = g_tls_file_database_new(trustedCaFile->c_str(), error.out());
         if (database) {
             soup_session_set_tls_database(session_->soup.get(), database);
+            soup_session_set_tls_database(session_->loopback.get(), database);
             g_object_unref(database);
         } else {
             // Only test builds pass a CA file; say why their HTTPS requests will be rejected.
@@ -129,16 +147,17 @@ SoupHttpClient::~SoupHttpClient() = default;
 
 void SoupHttpClient::get(const HttpRequest& request, Completion done) {
     auto* transfer = new Transfer;
-    transfer->session = session_->soup;
     transfer->done = std::move(done);
     transfer->cancellable = GObjectPtr<GCancellable>::adopt(g_cancellable_new());
 
     SoupMessage* message = soup_message_new(SOUP_METHOD_GET, request.url.c_str());
     if (!message) {
+        transfer->session = session_->soup;
         g_idle_add_full(G_PRIORITY_DEFAULT, finishFailedLater, transfer, nullptr);
         return;
     }
     transfer->message = GObjectPtr<SoupMessage>::adopt(message);
+    transfer->session = isLoopbackUri(soup_message_get_uri(message)) ? session_->loopback : session_->soup;
     transfer->startedOverHttps = isHttpsUri(soup_message_get_uri(message));
     if (request.cachePolicy == CachePolicy::ReloadIgnoringLocalCache) {
         // The session keeps no cache of its own; this asks caches on the way not to answer either.
@@ -150,7 +169,7 @@ void SoupHttpClient::get(const HttpRequest& request, Completion done) {
                           ? std::min(std::round(request.timeoutSeconds * 1000.0), 86400000.0)
                           : 0.0;
     transfer->timeoutSource = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(ms), onTimeout, transfer, nullptr);
-    soup_session_send_async(session_->soup.get(), message, G_PRIORITY_DEFAULT, transfer->cancellable.get(), onSent,
+    soup_session_send_async(transfer->session.get(), message, G_PRIORITY_DEFAULT, transfer->cancellable.get(), onSent,
                             transfer);
 }
 
