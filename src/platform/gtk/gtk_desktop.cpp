@@ -68,10 +68,25 @@ private:
     static void onStartup(GApplication* app, gpointer self) {
         auto* desktop = static_cast<GtkDesktop*>(self);
         desktop->primary_ = true;
+        addIconsBesideExecutable();
         gtk_window_set_default_icon_name(gtk::kApplicationId);
         // Closing the window must not end the process behind the delegate's back: the app lives
         // until quit() says so.
         g_application_hold(app);
+    }
+
+    // The icon is installed with the system's icons; a build tree has it in <bin>/../share/icons
+    // instead, which the icon theme is told about so the app looks the same run from either.
+    static void addIconsBesideExecutable() {
+        GdkDisplay* display = gdk_display_get_default();
+        gchar* executable = g_file_read_link("/proc/self/exe", nullptr);
+        if (!display || !executable) return g_free(executable);
+        gchar* binDirectory = g_path_get_dirname(executable);
+        gchar* icons = g_build_filename(binDirectory, "..", "share", "icons", nullptr);
+        gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(display), icons);
+        g_free(icons);
+        g_free(binDirectory);
+        g_free(executable);
     }
 
     // The first activation launches the app; a later one comes from a second launch and only
