@@ -1,0 +1,104 @@
+// The Linux places: XDG folders, the home folder and the resources beside the executable.
+#ifdef __linux__
+#include <filesystem>
+#include <vector>
+
+#include <pwd.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/posix_platform.h"
+#include "posix_test_support.h"
+
+namespace lorvane {
+namespace {
+
+using posix_test::TempDir;
+
+std::string passwordDatabaseHome() {
+    std::vector<char> buffer(1 << 16);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+    return found ? found->pw_dir : "";
+}
+
+TEST(PosixLinuxPlacesTest, UserFoldersFollowXdgAndFallBackUnderHome) {
+    const std::string passwdHome = passwordDatabaseHome();
+    ASSERT_FALSE(passwdHome.empty()) << "the test user needs a password database entry";
+    const struct {
+        const char* name;
+        Environment environment;
+        std::string home;
+        std::string logs;
+        std::string data;
+    } cases[] = {
+        {"absolute XDG values", {{"HOME", "/home/u"}, {"XDG_STATE_HOME", "/x/state"}, {"XDG_DATA_HOME", "/x/data"}},
+         "/home/u", "/x/state", "/x/data"},
+        {"relative XDG values are ignored", {{"HOME", "/home/u"}, {"XDG_STATE_HOME", "x/state"}, {"XDG_DATA_HOME", "."}},
+         "/home/u", "/home/u/.local/state", "/home/u/.local/share"},
+        {"empty XDG values are ignored", {{"HOME", "/home/u"}, {"XDG_STATE_HOME", ""}, {"XDG_DATA_HOME", ""}},
+         "/home/u", "/home/u/.local/state", "/home/u/.local/share"},
+        {"no XDG values", {{"HOME", "/home/u"}}, "/home/u", "/home/u/.local/state", "/home/u/.local/share"},
+        {"trailing slashes", {{"HOME", "/home/u/"}, {"XDG_DATA_HOME", "/x/data/"}},
+         "/home/u", "/home/u/.local/state", "/x/data"},
+        {"no HOME: password database", {}, passwdHome, passwdHome + "/.local/state", passwdHome + "/.local/share"},
+        {"empty HOME: password database", {{"HOME", ""}}, passwdHome, passwdHome + "/.local/state",
+         passwdHome + "/.local/share"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LinuxPlaces places(c.environment, "");
+        EXPECT_EQ(places.home(), c.home);
+        EXPECT_EQ(places.userLogFolder(), c.logs);
+        EXPECT_EQ(places.applicationSupport(), c.data);
+    }
+}
+
+TEST(PosixLinuxPlacesTest, ResourceDirectoryIsShareLorvaneBesideTheExecutablesFolder) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "with/bin");
+    std::filesystem::create_directories(dir.path() / "with/share/lorvane");
+    std::filesystem::create_directories(dir.path() / "without/bin");
+    std::filesystem::create_directories(dir.path() / "file/bin");
+    std::filesystem::create_directories(dir.path() / "file/share");
+    posix_test::writeFile(dir / "file/share/lorvane", "");
+    const std::string resources = dir / "with/share/lorvane";
+    const struct {
+        const char* name;
+        std::string executable;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"present", dir / "with/bin/lorvane", resources},
+        {"reached through dot-dot", dir / "without/../with/bin/lorvane", resources},
+        {"absent", dir / "without/bin/lorvane", std::nullopt},
+        {"a file in its place", dir / "file/bin/lorvane", std::nullopt},
+        {"executable unknown", "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LinuxPlaces({}, c.executable).resourceDirectory(), c.expected);
+    }
+}
+
+TEST(PosixLinuxPlacesTest, DefaultPlacesReadTheRunningProcess) {
+    TempDir dir;
+    const char* previous = ::getenv("XDG_STATE_HOME");
+    const std::string saved = previous ? previous : "";
+    ::setenv("XDG_STATE_HOME", dir.path().c_str(), 1);
+    const LinuxPlaces places;
+    if (previous) {
+        ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_STATE_HOME");
+    }
+    EXPECT_EQ(places.userLogFolder(), dir.path().string());
+    // The test binary has no share/lorvane beside it, so the resources are absent, not made up.
+    EXPECT_EQ(places.resourceDirectory(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace lorvane
+#endif
