@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { appForTest } from './support/harness.mjs';
-import { waitForText, copyAllText, screenshot } from './support/desktop.mjs';
+import { waitForText, copyAllText, screenshot, waitForColour, windowGeometry } from './support/desktop.mjs';
 import { waitFor } from './support/util.mjs';
 
 test('a server that accepts connections but never answers ends in the launch-error page', async (t) => {
@@ -10,6 +10,11 @@ test('a server that accepts connections but never answers ends in the launch-err
   await app.launch();
   const window = await app.mainWindow();
   await app.waitRecord('server', 'to be probed', (rec) => rec.requests.length > 0);
+  // Thirty seconds of loading page: long enough for its first frame even under software rendering.
+  assert.match(await copyAllText(window), /Запускаем локальное приложение…/);
+  const g = await windowGeometry(window);
+  await waitForColour('the loading page background to be drawn', g.X + 40, g.Y + g.HEIGHT - 80, [7, 17, 31]);
+  await screenshot('loading-page');
 
   const startedAt = Date.now();
   const text = await waitForText('the launch-error page', window, (s) => s.includes('Не удалось запустить'), 45_000);

@@ -18,7 +18,6 @@ test('the loading page shows until the server answers; probes come every 0.3 s; 
   const loading = await waitForText('the loading page', window, (text) => text.includes(LOADING_TEXT));
   assert.match(loading, /Lorvane/);
   assert.equal(app.reports('load').length, 0, 'the web app is not shown while the server is not ready');
-  await screenshot('loading-page');
 
   const load = await app.waitLoaded();
   assert.equal(load.href, 'http://127.0.0.1:3001/');

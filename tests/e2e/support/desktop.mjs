@@ -62,7 +62,7 @@ export async function copyAllText(windowId) {
   return clipboard();
 }
 
-export async function waitForText(description, windowId, predicate, timeout = 10_000) {
+export async function waitForText(description, windowId, predicate, timeout = 20_000) {
   return waitFor(description, async () => {
     const text = await copyAllText(windowId);
     return predicate(text) ? text : false;
@@ -87,4 +87,19 @@ export async function stackingOrder() {
 export async function windowManagerRunning() {
   const result = await run('xprop', ['-root', '_NET_SUPPORTING_WM_CHECK']);
   return result.code === 0 && /window id/.test(result.stdout);
+}
+
+// The average colour of a screen area, as [r, g, b] in 0..255.
+export async function areaColour(x, y, width = 32, height = 32) {
+  const result = await run('import', ['-window', 'root', '-crop', `${width}x${height}+${x}+${y}`, '-scale', '1x1!', 'txt:-'], { timeout: 20_000 });
+  const match = /\((\d+),(\d+),(\d+)/.exec(result.stdout.split('\n')[1] ?? '');
+  return match ? match.slice(1, 4).map(Number) : null;
+}
+
+// Software rendering can take seconds for a first frame; wait until the area shows the colour.
+export async function waitForColour(description, x, y, rgb, timeout = 20_000) {
+  return waitFor(description, async () => {
+    const seen = await areaColour(x, y);
+    return seen && seen.every((c, i) => Math.abs(c - rgb[i]) <= 6) ? seen : false;
+  }, { timeout, interval: 300 });
 }

@@ -67,19 +67,22 @@ window.addEventListener('popstate', (event) => {
   show();
   report({ type: 'popstate', state: event.state, historyLength: history.length });
 });
+// One request per document: WebKit remembers a grant or a denial for the rest of a document and
+// answers later requests from that memory without asking the app again.
 async function probeMedia() {
   const cases = [{ audio: true }, { video: true }, { audio: true, video: true }];
-  for (const constraints of cases) {
-    try {
-      const stream = await navigator.mediaDevices.getUserMedia(constraints);
-      const kinds = stream.getTracks().map((t) => t.kind).sort();
-      stream.getTracks().forEach((t) => t.stop());
-      await report({ type: 'media', constraints, granted: true, kinds });
-    } catch (err) {
-      await report({ type: 'media', constraints, granted: false, error: err.name });
-    }
+  const index = Number(new URLSearchParams(location.search).get('media') ?? 0);
+  const constraints = cases[index];
+  try {
+    const stream = await navigator.mediaDevices.getUserMedia(constraints);
+    const kinds = stream.getTracks().map((t) => t.kind).sort();
+    stream.getTracks().forEach((t) => t.stop());
+    await report({ type: 'media', constraints, granted: true, kinds });
+  } catch (err) {
+    await report({ type: 'media', constraints, granted: false, error: err.name });
   }
-  await report({ type: 'media-done' });
+  if (index + 1 < cases.length) location.replace('/?media=' + (index + 1));
+  else await report({ type: 'media-done' });
 }
 if (settings.probeMedia) probeMedia();
 </script></body></html>`;

@@ -115,17 +115,48 @@ export class LorvaneApp {
   // Starts the app (again, for a second launch on the same bus); returns the launch handle.
   async launch() {
     requireDisplay();
-    if (this.launches.length === 0) {
-      // Other programs on this machine may use the same fixed ports for a while; wait them out,
-      // then insist the ports are free.
+    if (this.launches.length > 0) return this.spawnApp();
+    await this.startBus();
+    if (this.options.windowManager) await this.startWindowManager();
+    // The ports are fixed and this machine may have other programs using them now and then. A
+    // launch whose fixture found its port taken by someone else is retried once they are gone.
+    for (let attempt = 1; ; attempt += 1) {
       await waitPortsFree(undefined, 90_000).catch(() => {});
       await assertPortsFree();
-      await this.startBus();
-      if (this.options.windowManager) await this.startWindowManager();
+      const handle = this.spawnApp();
+      const conflict = await this.portConflict();
+      if (!conflict || attempt === 3) return handle;
+      process.stderr.write(`# ${conflict}; launching again\n`);
+      await stopProcess(handle);
+      this.launches.pop();
+      this.killMarked();
+      for (const name of fs.readdirSync(this.recordDir)) fs.rmSync(path.join(this.recordDir, name));
     }
+  }
+
+  spawnApp() {
     const handle = startProcess(this.executable, [], { cwd: this.root, env: this.environment() });
     this.launches.push(handle);
     return handle;
+  }
+
+  // Waits until both fixtures listen; reports a port that another program took meanwhile.
+  async portConflict() {
+    const roles = this.options.worker === false ? ['server'] : ['server', 'worker'];
+    const outcome = await waitFor('the fixture services to listen', () => {
+      const recs = roles.map((role) => this.records(role)[0]);
+      const failed = recs.find((rec) => rec?.listenError);
+      if (failed) return { failed };
+      return recs.every((rec) => rec?.listening) ? { ok: true } : false;
+    }, { timeout: 20_000 }).catch(() => ({ ok: true }));
+    if (!outcome.failed || !/EADDRINUSE/.test(outcome.failed.listenError)) return null;
+    return `another program took the ${outcome.failed.role}'s port (${outcome.failed.listenError})`;
+  }
+
+  killMarked() {
+    for (const { pid } of processesWithMarker(this.marker)) {
+      try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
+    }
   }
 
   get first() {
@@ -195,9 +226,7 @@ export class LorvaneApp {
   // Ends whatever this test started, by pid: the app, its children, the bus and the window manager.
   async cleanup() {
     for (const handle of this.launches) await stopProcess(handle, { timeout: 5000 });
-    for (const { pid } of processesWithMarker(this.marker)) {
-      try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
-    }
+    this.killMarked();
     for (const helper of this.helpers.reverse()) await stopProcess(helper, { timeout: 3000 });
     await waitPortsFree();
     if (!process.env.LORVANE_E2E_KEEP) fs.rmSync(this.root, { recursive: true, force: true });

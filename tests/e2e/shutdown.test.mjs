@@ -1,0 +1,68 @@
+// Ending the app every way a user or the system can, and launching it a second time.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { appForTest } from './support/harness.mjs';
+import { focusWindow, key, stackingOrder, windowsNamed } from './support/desktop.mjs';
+import { startProcess, stopProcess, waitFor, waitPortsFree } from './support/util.mjs';
+
+// Each fixture stamps the signal when its handler runs. Two idle processes woken microseconds
+// apart can run their handlers in either order on a busy machine, so the order is read with
+// this much slack.
+const ORDER_SLACK_MS = 30;
+
+const ways = [
+  { name: 'Ctrl+Q', windowManager: false, quit: async (app, window) => { await focusWindow(window); await key('ctrl+q'); } },
+  { name: 'closing the window', windowManager: true, quit: async (app, window) => { await focusWindow(window); await key('alt+F4'); } },
+  { name: 'SIGTERM to the app', windowManager: false, quit: async (app) => { process.kill(app.first.pid, 'SIGTERM'); } },
+];
+
+for (const way of ways) {
+  test(`${way.name} stops the server, then the voice worker, and leaves nothing running`, async (t) => {
+    const app = appForTest(t, { windowManager: way.windowManager });
+    await app.launch();
+    const window = await app.mainWindow();
+    await app.waitLoaded();
+    await way.quit(app, window);
+
+    const { code, signal } = await app.waitExit(app.first, 10_000);
+    assert.deepEqual({ code, signal }, { code: 0, signal: null }, 'the app exits normally');
+    const server = await app.waitRecord('server', 'a termination signal', (rec) => rec.signals.length > 0);
+    const worker = await app.waitRecord('worker', 'a termination signal', (rec) => rec.signals.length > 0);
+    assert.deepEqual(server.signals.map((s) => s.signal), ['SIGTERM']);
+    assert.deepEqual(worker.signals.map((s) => s.signal), ['SIGTERM']);
+    const lead = worker.signals[0].at - server.signals[0].at;
+    t.diagnostic(`server handled SIGTERM ${lead.toFixed(2)} ms before the worker`);
+    assert.ok(lead > -ORDER_SLACK_MS, `the worker got its SIGTERM ${(-lead).toFixed(1)} ms before the server`);
+    await app.waitNoLeftovers();
+    await waitPortsFree();
+  });
+}
+
+test('a second launch raises the first window and starts nothing', async (t) => {
+  const app = appForTest(t, { windowManager: true });
+  await app.launch();
+  const window = await app.mainWindow();
+  await app.waitLoaded();
+
+  // Another window on top, as if the user had switched away.
+  const cover = startProcess('xmessage', ['-geometry', '1700x1000+0+0', '-name', 'cover', 'cover']);
+  t.after(() => stopProcess(cover));
+  const [coverWindow] = await waitFor('the covering window', async () => {
+    const stack = await stackingOrder();
+    const covers = await windowsNamed('^cover$');
+    return covers.length && stack[stack.length - 1] === covers[0] ? covers : false;
+  });
+  assert.ok(coverWindow);
+
+  const second = await app.launch();
+  const { code } = await app.waitExit(second, 15_000);
+  assert.equal(code, 0, 'the second launch hands over and exits');
+  await waitFor('the first window to be on top again', async () => {
+    const stack = await stackingOrder();
+    return stack[stack.length - 1] === window;
+  }, { timeout: 10_000 });
+  assert.equal(app.records('server').length, 1, 'one server was ever started');
+  assert.equal(app.records('worker').length, 1, 'one voice worker was ever started');
+  assert.equal(app.reports('load').length, 1, 'the page was not loaded again');
+  assert.ok(app.record('server').signals.length === 0, 'the running server was left alone');
+});
