@@ -13,11 +13,12 @@ namespace lorvane::gtk {
 // longer body is treated as a failed request rather than buffered without bound.
 inline constexpr std::size_t kMaxHttpBodyBytes = 1024 * 1024;
 
-// One libsoup session for the life of the client. libsoup has no per-message time-out, so each
-// request carries a GCancellable that a timer cancels after `timeoutSeconds`; a cancelled,
-// refused, TLS-rejected or oversized request completes with an absent response. Redirects are
-// followed, except from https to http: a downgraded request fails. Completions run on the main
-// thread (the thread the request was made on), once.
+// Requests run on a network thread of the client's own, with its own GLib main context, so a
+// time-out measures the network and not a busy main thread. libsoup has no per-message time-out:
+// each request carries a GCancellable that a timer there cancels after `timeoutSeconds`. A
+// cancelled, refused, TLS-rejected or oversized request completes with an absent response.
+// Redirects are followed, except from https to http: a downgraded request fails. Completions are
+// posted to the main thread (the GLib default context), once each.
 class SoupHttpClient final : public HttpClient {
 public:
     // `trustedCaFile` absent: TLS certificates are checked against the system's trust store.
@@ -29,8 +30,9 @@ public:
 
     void get(const HttpRequest& request, Completion done) override;
 
+    struct Session;  // the network thread and its libsoup sessions
+
 private:
-    struct Session;
     std::unique_ptr<Session> session_;
 };
 
