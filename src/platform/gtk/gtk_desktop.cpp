@@ -56,10 +56,10 @@ public:
     }
 
 private:
-    static gtk::WebViewEnvironment webViewEnvironment(const GtkDesktopOptions& options) {
+    // Called while constructing application_, after places_ (members are built in order).
+    gtk::WebViewEnvironment webViewEnvironment(const GtkDesktopOptions& options) const {
         // Data beside the app's other data; the HTTP cache where the desktop expects caches.
-        LinuxPlaces places;
-        return gtk::WebViewEnvironment{places.applicationSupport() + "/Lorvane/webkit",
+        return gtk::WebViewEnvironment{places_.applicationSupport() + "/Lorvane/webkit",
                                        std::string(g_get_user_cache_dir()) + "/Lorvane/webkit",
                                        options.mockCaptureDevices};
     }
