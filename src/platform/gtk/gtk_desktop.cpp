@@ -19,6 +19,10 @@ namespace {
 
 using gtk::GObjectPtr;
 
+// Owns every service of the platform and the GtkApplication for the life of the process. The
+// delegate is launched on the first "activate" of the primary instance and stopped by quit(),
+// which every way of ending the app (menu, Ctrl+Q, last window closed, SIGTERM, SIGINT, SIGHUP)
+// reaches; the shutdown pass runs once whichever comes first.
 class GtkDesktop final : public DesktopPlatform {
 public:
     explicit GtkDesktop(const GtkDesktopOptions& options)
