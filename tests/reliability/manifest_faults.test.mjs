@@ -1,0 +1,87 @@
+// Fault matrix, update check: manifests that are huge, cut, silent, redirected, untrusted or mistyped.
+import { test, before } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { faultyAppForTest } from './support/faulty-app.mjs';
+import { startManifestServer } from './support/manifest-server.mjs';
+import { residentKiB } from './support/procs.mjs';
+import { makeCertificates } from '../e2e/support/update-server.mjs';
+import { dialogs, waitForDialog } from '../e2e/support/accessibility.mjs';
+import { focusWindow, key, windowsOf } from '../e2e/support/desktop.mjs';
+import { waitFor } from '../e2e/support/util.mjs';
+
+const FAILED = { labels: ['Не удалось проверить обновления', 'Проверьте подключение к интернету и повторите позже.'], buttons: ['OK'] };
+const MiB = 1024 * 1024;
+// Generous: a shell that kept a 100 MB body would grow by far more than this.
+const RSS_GROWTH_LIMIT_KIB = 64 * 1024;
+
+let certs;
+before(async () => {
+  certs = await makeCertificates(fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-rel-certs-')));
+});
+
+const rows = [
+  { name: 'a 100 MB body of unknown length', mode: 'huge-chunked', maxSent: 8 * MiB },
+  { name: 'a 100 MB body with its length declared', mode: 'huge-declared', maxSent: 8 * MiB },
+  { name: 'a body cut off mid-way', mode: 'cut' },
+  { name: 'a server that never answers (8 s time-out)', mode: 'silent' },
+  { name: 'a redirect from https to http', mode: 'redirect-http' },
+  { name: 'a self-signed certificate', mode: 'ok', certificate: 'selfSigned' },
+  { name: 'a version that is a number', mode: 'version-number' },
+  { name: 'a version that is an array', mode: 'version-array' },
+  { name: 'a version that is null', mode: 'version-null' },
+];
+
+// Samples the shell's resident memory until stopped; the peak is what a body could have cost.
+function memorySampler(pid) {
+  let peak = residentKiB(pid) ?? 0;
+  const timer = setInterval(() => { peak = Math.max(peak, residentKiB(pid) ?? 0); }, 25);
+  return { stop: () => { clearInterval(timer); return Math.max(peak, residentKiB(pid) ?? 0); } };
+}
+
+async function assertNoAlertFor(app, ms) {
+  const until = Date.now() + ms;
+  while (Date.now() < until) assert.deepEqual(await dialogs(app.busAddress, app.first.pid), [], 'no alert is shown');
+}
+
+async function dismissAlert(app, mainWindow) {
+  const id = await waitFor('the alert window', async () => (await windowsOf(app.first.pid)).find((w) => w !== mainWindow) ?? false);
+  await focusWindow(id);
+  await key('Return');
+  await waitFor('the alert to close', async () => (await dialogs(app.busAddress, app.first.pid)).length === 0);
+}
+
+for (const row of rows) {
+  test(`${row.name}: nothing from the automatic check, a failure alert from the menu, memory bounded`, async (t) => {
+    const server = await startManifestServer({ ...certs[row.certificate ?? 'trusted'], mode: row.mode });
+    const app = faultyAppForTest(t, { env: { LORVANE_TEST_UPDATE_ORIGIN: server.origin, LORVANE_TEST_CA_FILE: certs.caFile } }, server.close);
+    await app.launch();
+    const window = await app.window();
+    await app.waitLoaded();
+    const baseline = residentKiB(app.first.pid);
+    const sampler = memorySampler(app.first.pid);
+
+    // The automatic check runs three seconds after launch; it is over once its exchange has ended.
+    await waitFor('the automatic check to end', () => server.finished() >= 1, { timeout: 20_000 });
+    await assertNoAlertFor(app, 2000);
+
+    await focusWindow(window);
+    await key('F10', 'Down', 'Return');
+    const [alert] = await waitForDialog(app.busAddress, app.first.pid, 'the failure alert', 20_000);
+    assert.deepEqual(alert, FAILED);
+    const peak = sampler.stop();
+    await dismissAlert(app, window);
+
+    t.diagnostic(`resident memory ${baseline} KiB after loading, peak ${peak} KiB during both checks`);
+    assert.ok(peak - baseline < RSS_GROWTH_LIMIT_KIB, `the shell grew by ${peak - baseline} KiB`);
+    const attempts = row.certificate ? server.tlsErrors.length : server.requests.length;
+    assert.equal(attempts, 2, 'one exchange per check');
+    if (row.maxSent) {
+      for (const r of server.requests) assert.ok(r.sentBytes < row.maxSent, `the shell read on to ${r.sentBytes} bytes`);
+    }
+    assert.deepEqual(server.plainRequests, [], 'nothing was ever fetched in clear text');
+    assert.deepEqual(await app.quitCleanly(window), { code: 0, signal: null });
+  });
+}

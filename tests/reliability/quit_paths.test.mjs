@@ -1,0 +1,130 @@
+// Quit-path matrix: launch/quit cycles for every way the app can end, and what each leaves behind.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { FaultyApp } from './support/faulty-app.mjs';
+import { processState, holdersOf } from './support/procs.mjs';
+import { reportFigure } from './support/figures.mjs';
+import { focusWindow, key } from '../e2e/support/desktop.mjs';
+import { APP_PORT, VOICE_PORT, portOpen, waitFor } from '../e2e/support/util.mjs';
+
+const CYCLES = Number(process.env.LORVANE_QUIT_CYCLES ?? 3);
+
+// Each service notes in its log which signal stopped it, before the fixture ends it: the proof that
+// its log still takes its last words after the shell has closed its own handle.
+const ANNOUNCER = `// Notes the stopping signal in the service's log, then runs the fixture beside it.
+for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) process.on(signal, () => process.stdout.write(\`stopping on \${signal}\\n\`));
+await import('./fixture-core.mjs');
+`;
+
+function announceStops(app) {
+  for (const dir of [path.join(app.share, 'server'), path.join(app.share, 'voice-worker/src')]) {
+    fs.renameSync(path.join(dir, 'server.mjs'), path.join(dir, 'fixture-core.mjs'));
+    fs.writeFileSync(path.join(dir, 'server.mjs'), ANNOUNCER);
+  }
+}
+
+const signalled = (signal) => async (app) => process.kill(app.first.pid, signal);
+const quitPaths = [
+  {
+    name: 'menu quit',
+    quit: async (app, window) => {
+      await focusWindow(window);
+      // F10 opens the application menu on its first item; "Завершить Lorvane" is the fourth.
+      await key('F10', 'Down', 'Down', 'Down', 'Return');
+    },
+    exit: { code: 0, signal: null },
+  },
+  {
+    name: 'window close',
+    windowManager: true,
+    quit: async (app, window) => {
+      await focusWindow(window);
+      await key('alt+F4');
+    },
+    exit: { code: 0, signal: null },
+  },
+  { name: 'SIGTERM', quit: signalled('SIGTERM'), exit: { code: 0, signal: null } },
+  { name: 'SIGINT', quit: signalled('SIGINT'), exit: { code: 0, signal: null } },
+  { name: 'SIGHUP', quit: signalled('SIGHUP'), exit: { code: 0, signal: null } },
+  // The shell gets no say; the kernel's parent-death signal must end the services within 2 s.
+  { name: 'SIGKILL', quit: signalled('SIGKILL'), exit: { code: null, signal: 'SIGKILL' }, servicesGoneWithin: 2000, stopSignal: 'SIGTERM' },
+];
+
+// One cycle: launch, wait for the web app, quit, then look at everything that could be left over.
+async function cycle(way) {
+  const app = new FaultyApp({ launcher: true, windowManager: way.windowManager });
+  const faults = [];
+  try {
+    announceStops(app);
+    await app.launch();
+    const window = await app.window();
+    await app.waitLoaded();
+    const server = await app.waitRecord('server', 'to listen', (r) => r.listening);
+    const worker = await app.waitRecord('worker', 'to listen', (r) => r.listening);
+    const launcher = await waitFor('the launcher script to start', () => app.launcherPid());
+    const services = [server.pid, worker.pid];
+
+    await way.quit(app, window);
+    const quitAt = Date.now();
+    const exit = await app.waitExit(app.first, 10_000);
+    if (exit.code !== way.exit.code || exit.signal !== way.exit.signal) faults.push(`exit ${JSON.stringify(exit)}`);
+
+    const allowed = way.servicesGoneWithin ?? 8000;
+    const ended = await waitFor('the services to end', () => services.every((pid) => processState(pid) !== 'running'),
+      { timeout: allowed + 2000, interval: 20 }).then(() => Date.now() - quitAt).catch(() => null);
+    if (ended === null || ended > allowed) faults.push(`services still running ${ended ?? 'long'} ms after the quit`);
+    const stray = app.strayProcesses();
+    // Orphans are reaped by the session's subreaper; a zombie left is one nobody reaped.
+    await waitFor('ended services to be reaped', () => services.every((pid) => processState(pid) === 'gone'), { timeout: 3000 }).catch(() => {});
+    const zombies = [app.first.pid, ...services].filter((pid) => processState(pid) === 'zombie');
+    const busy = [];
+    for (const port of [APP_PORT, VOICE_PORT]) {
+      if (await waitFor(`port ${port} to be free`, async () => !(await portOpen(port)), { timeout: 3000 }).then(() => false, () => true)) busy.push(port);
+    }
+    const stopSignal = way.stopSignal ?? 'SIGTERM';
+    const logsBad = [];
+    for (const [log, role, pid] of [[app.serverLog, 'server', server.pid], [app.voiceLog, 'worker', worker.pid]]) {
+      const expected = `fixture ${role} started, pid ${pid}\nfixture ${role} stderr line\nstopping on ${stopSignal}\n`;
+      const text = fs.readFileSync(log, 'utf8');
+      if (text !== expected) logsBad.push(`${path.basename(log)}: ${JSON.stringify(text)}`);
+      if (holdersOf(log).length > 0) logsBad.push(`${path.basename(log)} still open in ${holdersOf(log)}`);
+    }
+    const launcherSurvived = processState(launcher) === 'running';
+
+    if (stray.length) faults.push(`left running: ${stray.map((p) => `${p.pid} ${p.cmdline}`).join('; ')}`);
+    if (zombies.length) faults.push(`zombies: ${zombies}`);
+    if (busy.length) faults.push(`ports still taken: ${busy}`);
+    faults.push(...logsBad);
+    if (!launcherSurvived) faults.push('the launcher script did not outlive the app');
+    return { faults, leftovers: stray.length, zombies: zombies.length, portsBusy: busy.length, logsBad: logsBad.length, launcherSurvived };
+  } catch (err) {
+    faults.push(err.message);
+    return { faults, leftovers: app.strayProcesses().length, zombies: 0, portsBusy: 0, logsBad: 0, launcherSurvived: false };
+  } finally {
+    const launcher = app.launcherPid();
+    if (launcher) {
+      try { process.kill(launcher, 'SIGKILL'); } catch { /* already gone */ }
+    }
+    await app.cleanup().catch((err) => faults.push(`cleanup: ${err.message}`));
+  }
+}
+
+for (const way of quitPaths) {
+  test(`${way.name}, ${CYCLES} launch/quit cycles: no service, zombie, port or open log left; the launcher survives`, async (t) => {
+    const totals = { path: way.name, cycles: 0, clean: 0, leftovers: 0, zombies: 0, portsBusy: 0, logsBad: 0, launcherSurvived: 0 };
+    const failures = [];
+    for (let i = 1; i <= CYCLES; i += 1) {
+      const result = await cycle(way);
+      totals.cycles += 1;
+      if (result.faults.length === 0) totals.clean += 1;
+      for (const k of ['leftovers', 'zombies', 'portsBusy', 'logsBad']) totals[k] += result[k];
+      if (result.launcherSurvived) totals.launcherSurvived += 1;
+      if (result.faults.length) failures.push(`cycle ${i}: ${result.faults.join(' | ')}`);
+    }
+    reportFigure({ kind: 'quit', ...totals });
+    t.diagnostic(JSON.stringify(totals));
+    assert.deepEqual(failures, []);
+  });
+}
