@@ -1,0 +1,54 @@
+/* The floor: the least a GTK 4 + WebKitGTK 6.0 app can do to show a URL in a 1440 x 900 window. */
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+#include <glib-unix.h>
+
+static GMainLoop *loop;
+
+/* SIGTERM ends the loop so the window and web view are torn down the way an app would. */
+static gboolean on_term(gpointer data) {
+    (void)data;
+    g_main_loop_quit(loop);
+    return G_SOURCE_REMOVE;
+}
+
+static gboolean on_close(GtkWindow *window, gpointer data) {
+    (void)window;
+    (void)data;
+    g_main_loop_quit(loop);
+    return FALSE;
+}
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        g_printerr("usage: %s URL\n", argv[0]);
+        return 2;
+    }
+    gtk_init();
+    loop = g_main_loop_new(NULL, FALSE);
+    g_unix_signal_add(SIGTERM, on_term, NULL);
+    g_unix_signal_add(SIGINT, on_term, NULL);
+
+    /* Fresh data and cache folders come from XDG_DATA_HOME / XDG_CACHE_HOME set by the harness. */
+    char *data = g_build_filename(g_get_user_data_dir(), "floor", NULL);
+    char *cache = g_build_filename(g_get_user_cache_dir(), "floor", NULL);
+    WebKitNetworkSession *session = webkit_network_session_new(data, cache);
+    GtkWidget *view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, NULL));
+    g_object_unref(session);
+    g_free(data);
+    g_free(cache);
+
+    GtkWidget *window = gtk_window_new();
+    gtk_window_set_title(GTK_WINDOW(window), "floor");
+    gtk_window_set_default_size(GTK_WINDOW(window), 1440, 900);
+    gtk_window_set_child(GTK_WINDOW(window), view);
+    g_signal_connect(window, "close-request", G_CALLBACK(on_close), NULL);
+
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), argv[1]);
+    gtk_window_present(GTK_WINDOW(window));
+
+    g_main_loop_run(loop);
+    gtk_window_destroy(GTK_WINDOW(window));
+    g_main_loop_unref(loop);
+    return 0;
+}
