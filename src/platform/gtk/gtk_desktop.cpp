@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
+#include <initializer_list>
 #include <vector>
 
 #include "platform/gtk/glib_main_queue.h"
