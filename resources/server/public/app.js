@@ -18,8 +18,13 @@ function render() {
   }
   document.title = view === 'voice' ? 'Lorvane — голосовые заметки' : 'Lorvane';
   saveState({ lastView: view });
-  if (view === 'voice') refreshNotes();
-  else checkVoiceService();
+  if (view === 'voice') {
+    // Opened by its shortcut, the view is ready for Space or Enter to start a recording.
+    $('record').focus({ preventScroll: true });
+    refreshNotes();
+  } else {
+    checkVoiceService();
+  }
 }
 
 async function saveState(patch) {
@@ -109,6 +114,8 @@ function microphoneMessage(err) {
 }
 
 let recorder = null;
+// Asking for the microphone can take a while; a second press meanwhile must not open it twice.
+let starting = false;
 
 function setRecordStatus(text, isError = false) {
   $('record-status').textContent = text;
@@ -121,11 +128,15 @@ async function startRecording() {
     return;
   }
   let stream;
+  starting = true;
+  setRecordStatus('Включаем микрофон…');
   try {
     stream = await navigator.mediaDevices.getUserMedia({ audio: true });
   } catch (err) {
     setRecordStatus(microphoneMessage(err), true);
     return;
+  } finally {
+    starting = false;
   }
   const chunks = [];
   recorder = new MediaRecorder(stream);
@@ -166,7 +177,7 @@ async function upload(blob, type) {
 
 $('record').addEventListener('click', () => {
   if (recorder) recorder.stop();
-  else startRecording();
+  else if (!starting) startRecording();
 });
 
 // --- Navigation --------------------------------------------------------------------------

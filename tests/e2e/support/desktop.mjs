@@ -1,4 +1,5 @@
 // The X display as a user meets it: windows, keys, the clipboard and screenshots.
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 import { run, waitFor } from './util.mjs';
@@ -69,9 +70,24 @@ export async function waitForText(description, windowId, predicate, timeout = 20
   }, { timeout, interval: 300 });
 }
 
+async function screenHash() {
+  const result = await run('import', ['-window', 'root', '-depth', '8', 'rgb:-'], { timeout: 20_000, encoding: 'buffer', maxBuffer: 64 * 1024 * 1024 });
+  return crypto.createHash('sha1').update(result.stdout).digest('hex');
+}
+
+// Software rendering draws a change a few frames late: the picture is taken once the screen
+// has stopped changing, or after a few seconds in any case.
 export async function screenshot(name) {
   fs.mkdirSync(SHOT_DIR, { recursive: true });
   const file = path.join(SHOT_DIR, `${name}.png`);
+  const deadline = Date.now() + 5000;
+  let previous = await screenHash();
+  while (Date.now() < deadline) {
+    await new Promise((resolve) => setTimeout(resolve, 250));
+    const current = await screenHash();
+    if (current === previous) break;
+    previous = current;
+  }
   const result = await run('import', ['-window', 'root', file], { timeout: 20_000 });
   if (result.code !== 0) throw new Error(`screenshot ${name} failed: ${result.stderr}`);
   return file;

@@ -5,12 +5,13 @@ import path from 'node:path';
 import crypto from 'node:crypto';
 import { fileURLToPath } from 'node:url';
 import {
-  BUILD_DIR, assertPortsFree, waitPortsFree, waitFor, startProcess, stopProcess, readJson, processesWithMarker,
+  BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitPortsFree, waitFor, startProcess, stopProcess, readJson, processesWithMarker,
 } from './util.mjs';
 import { requireDisplay, windowsOf, windowsNamed, windowManagerRunning } from './desktop.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const TEST_SHELL = path.join(BUILD_DIR, 'bin/lorvane-test-shell');
+export const SHIPPED_APP = path.join(BUILD_DIR, 'bin/lorvane');
 
 function write(file, text, mode) {
   fs.mkdirSync(path.dirname(file), { recursive: true });
@@ -23,11 +24,14 @@ export class LorvaneApp {
   // options.worker: false to leave the voice worker out of the bundle
   // options.env: extra variables for the app (inherited by its children)
   // options.windowManager: run openbox, for closing and raising windows
+  // options.sampleBundle: the real sample services from the build tree instead of fixtures
+  // options.shipped: the shipped app (no test switches, no fake capture devices)
   constructor(options = {}) {
     this.options = options;
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-'));
     this.marker = `LORVANE_E2E_RUN=${crypto.randomBytes(6).toString('hex')}`;
-    this.executable = path.join(this.root, 'bin/lorvane-test-shell');
+    this.source = options.shipped ? SHIPPED_APP : TEST_SHELL;
+    this.executable = path.join(this.root, 'bin', path.basename(this.source));
     this.share = path.join(this.root, 'share/lorvane');
     this.home = path.join(this.root, 'home');
     this.dataHome = path.join(this.home, '.local/share');
@@ -44,13 +48,19 @@ export class LorvaneApp {
   }
 
   layOut() {
-    if (!fs.existsSync(TEST_SHELL)) throw new Error(`${TEST_SHELL} is missing; build the desktop app first`);
+    if (!fs.existsSync(this.source)) throw new Error(`${this.source} is missing; build the desktop app first`);
     fs.mkdirSync(path.dirname(this.executable), { recursive: true });
-    fs.copyFileSync(TEST_SHELL, this.executable);
+    fs.copyFileSync(this.source, this.executable);
     fs.chmodSync(this.executable, 0o755);
     fs.mkdirSync(path.join(this.share, 'runtime'), { recursive: true });
     fs.symlinkSync(process.execPath, path.join(this.share, 'runtime/node'));
     fs.mkdirSync(this.recordDir);
+    for (const dir of [this.dataHome, this.stateHome, this.configHome, this.cacheHome]) fs.mkdirSync(dir, { recursive: true });
+    this.installUrlHandler();
+    if (this.options.sampleBundle) {
+      for (const dir of ['server', 'voice-worker']) fs.cpSync(path.join(BUNDLE_DIR, dir), path.join(this.share, dir), { recursive: true });
+      return;
+    }
     const fixture = fs.readFileSync(path.join(here, 'fixture-service.mjs'));
     const server = { mode: 'ok', ...this.options.server };
     write(path.join(this.share, 'server/server.mjs'), fixture);
@@ -59,8 +69,6 @@ export class LorvaneApp {
       write(path.join(this.share, 'voice-worker/src/server.mjs'), fixture);
       write(path.join(this.share, 'voice-worker/src/fixture.json'), JSON.stringify({ role: 'worker', records: this.recordDir }));
     }
-    for (const dir of [this.dataHome, this.stateHome, this.configHome, this.cacheHome]) fs.mkdirSync(dir, { recursive: true });
-    this.installUrlHandler();
   }
 
   // The desktop's default https handler, as GIO finds it: a .desktop file in the private data
@@ -142,6 +150,7 @@ export class LorvaneApp {
 
   // Waits until both fixtures listen; reports a port that another program took meanwhile.
   async portConflict() {
+    if (this.options.sampleBundle) return null;
     const roles = this.options.worker === false ? ['server'] : ['server', 'worker'];
     const outcome = await waitFor('the fixture services to listen', () => {
       const recs = roles.map((role) => this.records(role)[0]);
@@ -194,12 +203,12 @@ export class LorvaneApp {
   }
 
   // The web app counts as shown once the page it was given has reported back.
-  async waitLoaded(timeout = 20_000) {
+  async waitLoaded(timeout = 30_000) {
     await this.waitRecord('server', 'the page to load and report', (rec) => rec.reports.some((r) => r.type === 'load'), timeout);
     return this.reports('load')[0];
   }
 
-  async mainWindow(timeout = 15_000) {
+  async mainWindow(timeout = 30_000) {
     return waitFor('the Lorvane window', async () => {
       const named = await windowsNamed('^Lorvane$');
       const own = new Set(await windowsOf(this.first.pid));

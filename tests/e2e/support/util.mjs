@@ -106,7 +106,8 @@ export async function stopProcess(handle, { signal = 'SIGTERM', timeout = 5000 }
 export function run(command, args, options = {}) {
   return new Promise((resolve) => {
     execFile(command, args, { timeout: 20_000, ...options }, (err, stdout, stderr) => {
-      resolve({ code: err ? (err.code ?? 1) : 0, stdout: String(stdout), stderr: String(stderr) });
+      const text = options.encoding === 'buffer' ? stdout : String(stdout);
+      resolve({ code: err ? (err.code ?? 1) : 0, stdout: text, stderr: String(stderr) });
     });
   });
 }
