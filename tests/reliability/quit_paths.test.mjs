@@ -2,12 +2,13 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import { FaultyApp } from './support/faulty-app.mjs';
 import { processState, holdersOf } from './support/procs.mjs';
 import { reportFigure } from './support/figures.mjs';
-import { focusWindow, key } from '../e2e/support/desktop.mjs';
-import { APP_PORT, VOICE_PORT, portOpen, waitFor } from '../e2e/support/util.mjs';
+import { focusWindow, key, windowManagerRunning } from '../e2e/support/desktop.mjs';
+import { APP_PORT, VOICE_PORT, portOpen, startProcess, stopProcess, waitFor } from '../e2e/support/util.mjs';
 
 const CYCLES = Number(process.env.LORVANE_QUIT_CYCLES ?? 3);
 
@@ -52,15 +53,30 @@ const quitPaths = [
   { name: 'SIGKILL', quit: signalled('SIGKILL'), exit: { code: null, signal: 'SIGKILL' }, servicesGoneWithin: 2000, stopSignal: 'SIGTERM' },
 ];
 
+// One window manager for all cycles of a path that needs one; it outlives each app.
+async function startWindowManager(t) {
+  if (await windowManagerRunning()) return;
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-rel-wm-'));
+  const wm = startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: home, XDG_CONFIG_HOME: home } });
+  t.after(async () => {
+    await stopProcess(wm);
+    fs.rmSync(home, { recursive: true, force: true });
+  });
+  await waitFor('openbox to manage the display', windowManagerRunning, { timeout: 10_000 });
+}
+
 // One cycle: launch, wait for the web app, quit, then look at everything that could be left over.
-async function cycle(way) {
-  const app = new FaultyApp({ launcher: true, windowManager: way.windowManager });
+async function cycle(way, timings) {
+  const app = new FaultyApp({ launcher: true });
   const faults = [];
+  const mark = (name, since) => { timings[name] = (timings[name] ?? 0) + (Date.now() - since); };
   try {
     announceStops(app);
+    const startedAt = Date.now();
     await app.launch();
     const window = await app.window();
     await app.waitLoaded();
+    mark('launch', startedAt);
     const server = await app.waitRecord('server', 'to listen', (r) => r.listening);
     const worker = await app.waitRecord('worker', 'to listen', (r) => r.listening);
     const launcher = await waitFor('the launcher script to start', () => app.launcherPid());
@@ -75,7 +91,10 @@ async function cycle(way) {
     const ended = await waitFor('the services to end', () => services.every((pid) => processState(pid) !== 'running'),
       { timeout: allowed + 2000, interval: 20 }).then(() => Date.now() - quitAt).catch(() => null);
     if (ended === null || ended > allowed) faults.push(`services still running ${ended ?? 'long'} ms after the quit`);
-    const stray = app.strayProcesses();
+    // The web content processes end once their connection to the shell is gone.
+    const stray = await waitFor('every process of the app to end', () => app.strayProcesses().length === 0 && [],
+      { timeout: 8000 }).catch(() => app.strayProcesses());
+    mark('quit', quitAt);
     // Orphans are reaped by the session's subreaper; a zombie left is one nobody reaped.
     await waitFor('ended services to be reaped', () => services.every((pid) => processState(pid) === 'gone'), { timeout: 3000 }).catch(() => {});
     const zombies = [app.first.pid, ...services].filter((pid) => processState(pid) === 'zombie');
@@ -103,20 +122,24 @@ async function cycle(way) {
     faults.push(err.message);
     return { faults, leftovers: app.strayProcesses().length, zombies: 0, portsBusy: 0, logsBad: 0, launcherSurvived: false };
   } finally {
+    const cleanupAt = Date.now();
     const launcher = app.launcherPid();
     if (launcher) {
       try { process.kill(launcher, 'SIGKILL'); } catch { /* already gone */ }
     }
     await app.cleanup().catch((err) => faults.push(`cleanup: ${err.message}`));
+    mark('cleanup', cleanupAt);
   }
 }
 
 for (const way of quitPaths) {
   test(`${way.name}, ${CYCLES} launch/quit cycles: no service, zombie, port or open log left; the launcher survives`, async (t) => {
+    if (way.windowManager) await startWindowManager(t);
+    const timings = {};
     const totals = { path: way.name, cycles: 0, clean: 0, leftovers: 0, zombies: 0, portsBusy: 0, logsBad: 0, launcherSurvived: 0 };
     const failures = [];
     for (let i = 1; i <= CYCLES; i += 1) {
-      const result = await cycle(way);
+      const result = await cycle(way, timings);
       totals.cycles += 1;
       if (result.faults.length === 0) totals.clean += 1;
       for (const k of ['leftovers', 'zombies', 'portsBusy', 'logsBad']) totals[k] += result[k];
@@ -125,6 +148,7 @@ for (const way of quitPaths) {
     }
     reportFigure({ kind: 'quit', ...totals });
     t.diagnostic(JSON.stringify(totals));
+    t.diagnostic(`mean ms per cycle: ${JSON.stringify(Object.fromEntries(Object.entries(timings).map(([k, v]) => [k, Math.round(v / CYCLES)])))}`);
     assert.deepEqual(failures, []);
   });
 }

@@ -30,7 +30,7 @@ for (const row of stalledServers) {
     const app = faultyAppForTest(t, row.options);
     await app.launch();
     const window = await app.window();
-    assert.match(await copyAllText(window), new RegExp(LOADING_TEXT));
+    await app.waitForPageText(window, LOADING_TEXT);
     const text = await app.waitForPageText(window, ERROR_HEADING, 60_000, 1000);
     const waited = (Date.now() - app.launchedAt) / 1000;
     t.diagnostic(`launch-error page ${waited.toFixed(1)} s after launch`);
