@@ -24,6 +24,7 @@ const opts = {
     lorvane: process.env.LORVANE_BIN || "",
     only: "",
     extra: [],
+    commands: [],
     out: "",
 };
 for (let i = 2; i < process.argv.length; i++) {
@@ -43,7 +44,14 @@ for (let i = 2; i < process.argv.length; i++) {
         const [name, ...vars] = v().split(":");
         opts.extra.push({ name, bin: null, env: Object.fromEntries(vars.map((kv) => [kv.slice(0, kv.indexOf("=")), kv.slice(kv.indexOf("=") + 1)])) });
     } else if (a === "--only") opts.only = v();
+    else if (a === "--ready-for") opts.readyFor = v();
     else if (a === "--out") opts.out = v();
+    // Any other program as a contender; the page's URL is appended to its command line.
+    else if (a === "--cmd") {
+        const spec = v();
+        const eq = spec.indexOf("=");
+        opts.commands.push({ name: spec.slice(0, eq), command: spec.slice(eq + 1) });
+    }
     // Diagnosis only: when each process of the tree first appears (polling costs CPU, so figures
     // from such a run are not comparable).
     else if (a === "--timeline") opts.timeline = true;
@@ -309,8 +317,9 @@ async function startBus(env, runDir) {
     return { child, address };
 }
 
-async function measureRun(contender, ctx, mode) {
+async function measureRun(contender, ctx, mode, warmup = false) {
     const id = ++runCounter;
+    const runStart = now();
     const runDir = path.join(ctx.workDir, `run-${String(id).padStart(3, "0")}-${contender.name}`);
     fs.mkdirSync(runDir, { recursive: true });
     const markerValue = `bench-${process.pid}-${id}`;
@@ -378,13 +387,24 @@ async function measureRun(contender, ctx, mode) {
             const loaded = await server.waitFor((e) => e.url === "/__loaded", 30000);
             if (!loaded) throw new Error(`${contender.name}: no load event within 30 s (see ${runDir}/out.log)`);
             result.execToLoaded = (loaded.t - t0) / 1000;
+            // CPU spent by the tree up to the load event: unlike wall time, it hardly depends on
+            // what else the machine is doing, so it shows where the start-up work goes.
+            const atLoad = treeOf(child.pid, marker);
+            result.cpuToLoadMs = (atLoad.reduce((a, st) => a + st.cpu, 0) / ctx.clockTicks) * 1000;
+            result.cpuToLoadByProcess = atLoad.filter((st) => st.cpu > 0).map((st) => ({ comm: st.comm, ms: (st.cpu / ctx.clockTicks) * 1000 }));
             result.requests = server.events.map((e) => ({ t: (e.t - t0) / 1000, url: e.url, ua: e.ua.slice(0, 40) }));
+            // A warm-up run only brings files into the page cache; it ends at the load event.
+            if (warmup) return result;
             await sleep(Math.max(0, loaded.t + opts.sampleAfter * 1000 - now()));
             tree = treeOf(child.pid, marker);
             if (process.env.BENCH_SHOTS) {
                 // For checking by eye what each contender shows; off by default.
                 spawnSync("import", ["-display", ctx.display, "-window", "root", path.join(process.env.BENCH_SHOTS, `${contender.name}-${id}.png`)]);
                 spawnSync("sh", ["-c", `xwininfo -display ${ctx.display} -root -tree > ${path.join(process.env.BENCH_SHOTS, `${contender.name}-${id}.txt`)}`]);
+            }
+            if (process.env.BENCH_SMAPS) {
+                // Diagnosis: the full memory maps of every process of the tree at the sample time.
+                for (const st of tree) fs.writeFileSync(path.join(process.env.BENCH_SMAPS, `${contender.name}-${id}-${st.comm}-${st.pid}.smaps`), readProc(st.pid, "smaps") || "");
             }
             let rss = 0,
                 pss = 0;
@@ -445,6 +465,7 @@ async function measureRun(contender, ctx, mode) {
         await server.close();
         // Fresh profile and data folders each run; the folder goes once the run is over.
         fs.rmSync(runDir, { recursive: true, force: true, maxRetries: 3 });
+        result.wallSeconds = (now() - runStart) / 1000;
     }
     return result;
 }
@@ -487,6 +508,7 @@ function contenders(workDir) {
     const floor = buildFloor(workDir);
     list.push({ name: "floor-gl", argv: () => [floor, URL_] });
     list.push({ name: "floor-cairo", argv: () => [floor, URL_], env: { GSK_RENDERER: "cairo" } });
+    for (const c of opts.commands) list.push({ name: c.name, argv: () => ["sh", "-c", `exec ${c.command} "$0"`, URL_] });
     const chromium = which("chromium");
     if (chromium) {
         list.push({
@@ -581,15 +603,18 @@ async function main() {
         for (let round = 0; round < opts.warmup + opts.runs && !interrupted; round++) {
             for (const c of list) {
                 if (interrupted) break;
-                const r = await measureRun(c, ctx, "load");
-                r.counted = round >= opts.warmup;
+                const counted = round >= opts.warmup;
+                const r = await measureRun(c, ctx, "load", !counted);
+                r.counted = counted;
                 results.push(r);
                 process.stdout.write(
-                    `  ${r.counted ? "run" : "warm-up"} ${round}: ${c.name.padEnd(14)} ${r.execToLoaded.toFixed(3)} s  PSS ${r.pssMB.toFixed(0)} MB  idle ${r.idleCpuMs.toFixed(0)} ms  wake-ups ${r.shellWakeups}\n`,
+                    counted
+                        ? `  run ${round}: ${c.name.padEnd(18)} ${r.execToLoaded.toFixed(3)} s  PSS ${r.pssMB.toFixed(0)} MB  idle ${r.idleCpuMs.toFixed(0)} ms  wake-ups ${r.shellWakeups}\n`
+                        : `  warm-up: ${c.name.padEnd(18)} ${r.execToLoaded.toFixed(3)} s\n`,
                 );
             }
         }
-        for (const c of list.filter((c) => c.shell)) {
+        for (const c of list.filter((c) => c.shell && (!opts.readyFor || opts.readyFor.split(",").includes(c.name)))) {
             let done = 0;
             for (let attempt = 0; done < opts.readyRuns && attempt < opts.readyRuns * 3 && !interrupted; attempt++) {
                 const r = await measureRun(c, ctx, "ready");
@@ -599,6 +624,7 @@ async function main() {
                 }
                 results.push(r);
                 done++;
+                process.stdout.write(`  readiness ${done}: ${c.name.padEnd(18)} ${r.readinessLatency == null ? "no page request" : `${r.readinessLatency.toFixed(3)} s`}\n`);
             }
         }
     } finally {
@@ -614,12 +640,12 @@ async function main() {
 
     const counted = (name) => results.filter((r) => r.contender === name && r.mode === "load" && r.counted);
     console.log("");
-    console.log(`| contender | runs | exec → loaded (s) | RSS (MB) | PSS (MB) | idle CPU, 10 s (ms) | idle % core | UI wake-ups /10 s | bus services PSS (MB) |`);
-    console.log(`|---|---|---|---|---|---|---|---|---|`);
+    console.log(`| contender | runs | exec → loaded (s) | CPU to load (s) | RSS (MB) | PSS (MB) | idle CPU, 10 s (ms) | idle % core | UI wake-ups /10 s | bus services PSS (MB) |`);
+    console.log(`|---|---|---|---|---|---|---|---|---|---|`);
     for (const c of list) {
         const rs = counted(c.name);
         console.log(
-            `| ${c.name} | ${rs.length} | ${fmt(rs.map((r) => r.execToLoaded), 3)} | ${fmt(rs.map((r) => r.rssMB), 0)} | ${fmt(rs.map((r) => r.pssMB), 0)} | ${fmt(rs.map((r) => r.idleCpuMs), 0)} | ${fmt(rs.map((r) => r.idleCpuPct), 2)} | ${fmt(rs.map((r) => r.shellWakeups), 0)} | ${fmt(rs.map((r) => r.busServicesPssMB), 0)} |`,
+            `| ${c.name} | ${rs.length} | ${fmt(rs.map((r) => r.execToLoaded), 3)} | ${fmt(rs.map((r) => r.cpuToLoadMs / 1000), 2)} | ${fmt(rs.map((r) => r.rssMB), 0)} | ${fmt(rs.map((r) => r.pssMB), 0)} | ${fmt(rs.map((r) => r.idleCpuMs), 0)} | ${fmt(rs.map((r) => r.idleCpuPct), 2)} | ${fmt(rs.map((r) => r.shellWakeups), 0)} | ${fmt(rs.map((r) => r.busServicesPssMB), 0)} |`,
         );
     }
     for (const shell of list.filter((c) => c.shell)) {
@@ -670,7 +696,7 @@ async function main() {
         }
     }
     console.log("");
-    console.log(`# before: ${loadBefore}; after: ${loadAfter}; raw figures: ${outFile}`);
+    console.log(`# before: ${loadBefore}; after: ${loadAfter}; ${((Date.now() - Date.parse(started_at)) / 60000).toFixed(1)} min; raw figures: ${outFile}`);
 }
 
 main().catch((e) => {
