@@ -11,7 +11,7 @@ test('a server that accepts connections but never answers ends in the launch-err
   const window = await app.mainWindow();
   await app.waitRecord('server', 'to be probed', (rec) => rec.requests.length > 0);
   // Thirty seconds of loading page: long enough for its first frame even under software rendering.
-  assert.match(await copyAllText(window), /Запускаем локальное приложение…/);
+  await waitForText('the loading page', window, (s) => s.includes('Запускаем локальное приложение…'));
   const g = await windowGeometry(window);
   await waitForColour('the loading page background to be drawn', g.X + 40, g.Y + g.HEIGHT - 80, [7, 17, 31]);
   await screenshot('loading-page');

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { appForTest } from './support/harness.mjs';
-import { waitForText, screenshot } from './support/desktop.mjs';
+import { waitForText, screenshot, windowGeometry, windowName } from './support/desktop.mjs';
 
 const LOADING_TEXT = 'Запускаем локальное приложение…';
 const PUBLIC_URL = 'https://phone.tail4e7d1.ts.net';
@@ -15,6 +15,8 @@ test('the loading page shows until the server answers; probes come every 0.3 s; 
   const app = appForTest(t, { server: { mode: 'late', lateMs: 4000 } });
   await app.launch();
   const window = await app.mainWindow();
+  assert.equal(await windowName(window), 'Lorvane');
+  assert.equal((await windowGeometry(window)).WIDTH, 1440);
   const loading = await waitForText('the loading page', window, (text) => text.includes(LOADING_TEXT));
   assert.match(loading, /Lorvane/);
   assert.equal(app.reports('load').length, 0, 'the web app is not shown while the server is not ready');

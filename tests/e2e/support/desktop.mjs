@@ -107,7 +107,7 @@ export async function windowManagerRunning() {
 
 // The average colour of a screen area, as [r, g, b] in 0..255.
 export async function areaColour(x, y, width = 32, height = 32) {
-  const result = await run('import', ['-window', 'root', '-crop', `${width}x${height}+${x}+${y}`, '-scale', '1x1!', 'txt:-'], { timeout: 20_000 });
+  const result = await run('convert', ['x:root', '-crop', `${width}x${height}+${x}+${y}`, '-scale', '1x1!', '-depth', '8', 'txt:-'], { timeout: 20_000 });
   const match = /\((\d+),(\d+),(\d+)/.exec(result.stdout.split('\n')[1] ?? '');
   return match ? match.slice(1, 4).map(Number) : null;
 }
