@@ -105,7 +105,7 @@ function respondOk(req, res, status = 200) {
 }
 
 // How the server answers, as the test chose it: ready at once, with a 404, never ready (503),
-// never answering at all, or ready only after `lateMs`.
+// never answering at all, or ready only once the test creates the file `gate`.
 function answer(req, res) {
   const mode = config.role === 'server' ? config.mode ?? 'ok' : 'ok';
   if (req.url.startsWith('/__report')) return respondOk(req, res);
@@ -114,16 +114,21 @@ function answer(req, res) {
     case '404': return respondOk(req, res, 404);
     case '503': return res.writeHead(503).end('not yet');
     case 'never': held.add(res); return undefined;
-    case 'late':
-      if (now() - startedAt < config.lateMs) return res.writeHead(503).end('not yet');
+    case 'gated':
+      if (!fs.existsSync(config.gate)) return res.writeHead(503).end('not yet');
       return respondOk(req, res);
     default: return res.writeHead(500).end(`unknown fixture mode ${mode}`);
   }
 }
 
 const server = http.createServer((req, res) => {
-  record.requests.push({ method: req.method, url: req.url, userAgent: req.headers['user-agent'] ?? null, at: now() });
+  const entry = { method: req.method, url: req.url, userAgent: req.headers['user-agent'] ?? null, at: now(), status: null };
+  record.requests.push(entry);
   save();
+  res.on('finish', () => {
+    entry.status = res.statusCode;
+    save();
+  });
   answer(req, res);
 });
 

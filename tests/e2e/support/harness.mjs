@@ -20,7 +20,8 @@ function write(file, text, mode) {
 }
 
 export class LorvaneApp {
-  // options.server: { mode: 'ok' | '404' | '503' | 'never' | 'late', lateMs, probeMedia }
+  // options.server: { mode: 'ok' | '404' | '503' | 'never' | 'gated', probeMedia }; a gated
+  //   server answers 503 until openGate()
   // options.worker: false to leave the voice worker out of the bundle
   // options.env: extra variables for the app (inherited by its children)
   // options.windowManager: run openbox, for closing and raising windows
@@ -62,7 +63,8 @@ export class LorvaneApp {
       return;
     }
     const fixture = fs.readFileSync(path.join(here, 'fixture-service.mjs'));
-    const server = { mode: 'ok', ...this.options.server };
+    this.gateFile = path.join(this.root, 'server-ready');
+    const server = { mode: 'ok', gate: this.gateFile, ...this.options.server };
     write(path.join(this.share, 'server/server.mjs'), fixture);
     write(path.join(this.share, 'server/fixture.json'), JSON.stringify({ role: 'server', records: this.recordDir, ...server }));
     if (this.options.worker !== false) {
@@ -84,6 +86,11 @@ export class LorvaneApp {
       '[Default Applications]', 'x-scheme-handler/https=lorvane-e2e-browser.desktop',
       'x-scheme-handler/http=lorvane-e2e-browser.desktop', '',
     ].join('\n'));
+  }
+
+  // From now on a gated fixture server answers its requests.
+  openGate() {
+    fs.writeFileSync(this.gateFile, '');
   }
 
   openedUrls() {
