@@ -7,6 +7,7 @@ import path from 'node:path';
 import { faultyAppForTest } from './support/faulty-app.mjs';
 import { startManifestServer } from './support/manifest-server.mjs';
 import { residentKiB } from './support/procs.mjs';
+import { reportFigure } from './support/figures.mjs';
 import { makeCertificates } from '../e2e/support/update-server.mjs';
 import { dialogs, waitForDialog } from '../e2e/support/accessibility.mjs';
 import { focusWindow, key, windowsOf } from '../e2e/support/desktop.mjs';
@@ -75,6 +76,7 @@ for (const row of rows) {
     await dismissAlert(app, window);
 
     t.diagnostic(`resident memory ${baseline} KiB after loading, peak ${peak} KiB during both checks`);
+    reportFigure({ kind: 'manifest', row: row.name, growthKiB: peak - baseline });
     assert.ok(peak - baseline < RSS_GROWTH_LIMIT_KIB, `the shell grew by ${peak - baseline} KiB`);
     const attempts = row.certificate ? server.tlsErrors.length : server.requests.length;
     assert.equal(attempts, 2, 'one exchange per check');
