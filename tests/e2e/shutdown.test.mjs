@@ -2,8 +2,8 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { appForTest } from './support/harness.mjs';
-import { focusWindow, key, stackingOrder, windowsNamed } from './support/desktop.mjs';
-import { startProcess, stopProcess, waitFor, waitPortsFree } from './support/util.mjs';
+import { focusWindow, key, stackingOrder, windowGeometry, windowsNamed } from './support/desktop.mjs';
+import { run, startProcess, stopProcess, waitFor, waitPortsFree } from './support/util.mjs';
 
 // Each fixture stamps the signal when its handler runs. Two idle processes woken microseconds
 // apart can run their handlers in either order on a busy machine, so the order is read with
@@ -38,11 +38,26 @@ for (const way of ways) {
   });
 }
 
-test('a second launch raises the first window and starts nothing', async (t) => {
+test('the window opens centred, keeps its minimum size, and a second launch raises it and starts nothing', async (t) => {
   const app = appForTest(t, { windowManager: true });
   await app.launch();
   const window = await app.mainWindow();
   await app.waitLoaded();
+
+  // 1440 wide; the web view's 900 plus the menu bar high; centred on the 1920 x 1080 screen,
+  // give or take the window manager's title bar.
+  const g = await windowGeometry(window);
+  assert.equal(g.WIDTH, 1440);
+  assert.ok(g.HEIGHT >= 900 && g.HEIGHT <= 960, `height ${g.HEIGHT}`);
+  assert.ok(Math.abs(g.X - (1920 - g.WIDTH) / 2) <= 2, `x ${g.X}`);
+  assert.ok(Math.abs(g.Y - (1080 - g.HEIGHT) / 2) <= 30, `y ${g.Y}`);
+  // Asked to shrink to 800 x 500, it stops at 1024 wide and the web view's 700 high.
+  await run('xdotool', ['windowsize', String(window), '800', '500']);
+  const small = await waitFor('the window to resize', async () => {
+    const now = await windowGeometry(window);
+    return now.WIDTH !== g.WIDTH ? now : false;
+  });
+  assert.deepEqual([small.WIDTH, small.HEIGHT - (g.HEIGHT - 900)], [1024, 700]);
 
   // Another window on top, as if the user had switched away.
   const cover = startProcess('xmessage', ['-geometry', '1700x1000+0+0', '-name', 'cover', 'cover']);

@@ -44,6 +44,20 @@ test('Alt+Shift+V does nothing on the loading page, then pushes ?view=voice with
   await waitForText('the voice view', window, (s) => s.includes('Вид: voice'));
 });
 
+test('when the page refuses the history change, Alt+Shift+V loads the voice view afresh', async (t) => {
+  const app = appForTest(t, { server: { mode: 'ok', refuseHistory: true } });
+  await app.launch();
+  const window = await app.mainWindow();
+  const first = await app.waitLoaded();
+  await focusWindow(window);
+  await key('alt+shift+v');
+  const second = await waitFor('the voice view to load', () => app.reports('load').find((r) => r.loadId !== first.loadId));
+  assert.equal(second.href, `${ORIGIN}/?view=voice`);
+  assert.equal(app.reports('popstate').length, 0);
+  assert.deepEqual(app.pageRequests().filter((r) => r.method === 'GET' && r.url !== '/favicon.ico').map((r) => r.url).slice(-2), ['/', '/?view=voice'],
+    'one new request, for the voice view');
+});
+
 test('the local page gets the microphone, alone or with the camera, but never the camera alone', async (t) => {
   const app = appForTest(t, { server: { mode: 'ok', probeMedia: true } });
   await app.launch();

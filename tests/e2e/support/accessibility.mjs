@@ -36,14 +36,32 @@ async function node(address, ref, depth) {
   return { role, name, children: kids };
 }
 
-// The accessible tree of the application whose process is `pid`, or null if it has not
+async function describe(address, ref) {
+  const [role, name] = await Promise.all([
+    gdbus(address, ref.bus, ref.path, 'org.a11y.atspi.Accessible.GetRoleName').then(parseString),
+    gdbus(address, ref.bus, ref.path, 'org.freedesktop.DBus.Properties.Get', 'org.a11y.atspi.Accessible', 'Name').then(parseString),
+  ]);
+  return { role, name };
+}
+
+async function childrenOf(address, ref) {
+  return parseChildren(await gdbus(address, ref.bus, ref.path, 'org.a11y.atspi.Accessible.GetChildren'));
+}
+
+async function subtree(address, ref, depth = 0) {
+  const [self, children] = await Promise.all([describe(address, ref), childrenOf(address, ref)]);
+  const kids = depth > 12 ? [] : await Promise.all(children.map((c) => subtree(address, c, depth + 1)));
+  return { ...self, children: kids };
+}
+
+// The application whose process is `pid` on the accessibility bus, or null if it has not
 // registered (yet).
-export async function applicationTree(sessionBus, pid) {
+async function application(sessionBus, pid) {
   const address = await accessibilityBus(sessionBus);
-  const apps = parseChildren(await gdbus(address, 'org.a11y.atspi.Registry', '/org/a11y/atspi/accessible/root', 'org.a11y.atspi.Accessible.GetChildren'));
+  const apps = await childrenOf(address, { bus: 'org.a11y.atspi.Registry', path: '/org/a11y/atspi/accessible/root' });
   for (const app of apps) {
     const owner = await gdbus(address, 'org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus.GetConnectionUnixProcessID', app.bus).catch(() => '');
-    if (owner === `(uint32 ${pid},)`) return node(address, app, 0);
+    if (owner === `(uint32 ${pid},)`) return { address, ref: app };
   }
   return null;
 }
@@ -55,19 +73,22 @@ function flatten(tree, out = []) {
 }
 
 // The app's windows other than the main one (titled "Lorvane"), each with its label and button
-// texts in order.
+// texts in order. The main window's subtree is not walked: it is large and of no interest here.
 export async function dialogs(sessionBus, pid) {
-  const tree = await applicationTree(sessionBus, pid);
-  if (!tree) return [];
-  return tree.children
-    .filter((w) => w.role === 'window' && w.name !== 'Lorvane')
-    .map((w) => {
-      const all = flatten(w);
-      return {
-        labels: all.filter((n) => n.role === 'label' && !all.some((b) => b.role === 'button' && b.children.includes(n))).map((n) => n.name),
-        buttons: all.filter((n) => n.role === 'button').map((n) => n.name),
-      };
+  const app = await application(sessionBus, pid);
+  if (!app) return [];
+  const windows = await childrenOf(app.address, app.ref);
+  const found = [];
+  for (const ref of windows) {
+    const { role, name } = await describe(app.address, ref);
+    if (role !== 'window' || name === 'Lorvane') continue;
+    const all = flatten(await subtree(app.address, ref));
+    found.push({
+      labels: all.filter((n) => n.role === 'label' && !all.some((b) => b.role === 'button' && b.children.includes(n))).map((n) => n.name),
+      buttons: all.filter((n) => n.role === 'button').map((n) => n.name),
     });
+  }
+  return found;
 }
 
 export async function waitForDialog(sessionBus, pid, description, timeout = 15_000) {

@@ -45,7 +45,7 @@ process.stderr.write(`fixture ${config.role} stderr line\n`);
 const held = new Set();
 
 function page() {
-  const settings = JSON.stringify({ probeMedia: Boolean(config.probeMedia) });
+  const settings = JSON.stringify({ probeMedia: Boolean(config.probeMedia), refuseHistory: Boolean(config.refuseHistory) });
   return `<!doctype html>
 <html lang="ru"><head><meta charset="utf-8"><title>Фикстура Lorvane</title>
 <style>body { margin: 0; min-height: 100vh; display: grid; place-items: center; background: #102a43; color: #f0f4f8;
@@ -53,6 +53,8 @@ function page() {
 <body><main><h1>Тестовая страница</h1><p>Вид: <span id="view">?</span></p><p id="log"></p></main>
 <script>
 const settings = ${settings};
+// A page that refuses history changes makes any script that pushes an entry fail.
+if (settings.refuseHistory) history.pushState = () => { throw new Error('history changes refused'); };
 const loadId = Math.random().toString(36).slice(2);
 function report(event) {
   const body = JSON.stringify({ ...event, loadId, href: location.href, at: performance.timeOrigin + performance.now() });

@@ -109,7 +109,10 @@ export class LorvaneApp {
     if (await windowManagerRunning()) throw new Error('a window manager is already running on this display');
     const wm = startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: this.home, XDG_CONFIG_HOME: this.configHome } });
     this.helpers.push(wm);
-    await waitFor('openbox to manage the display', windowManagerRunning, { timeout: 10_000 });
+    await waitFor('openbox to manage the display', async () => {
+      if (wm.child.exitCode !== null) throw new Error(`openbox exited (${wm.child.exitCode}): ${wm.stderr()}`);
+      return windowManagerRunning();
+    }, { timeout: 20_000 });
   }
 
   environment() {
