@@ -46,6 +46,7 @@ for (let i = 2; i < process.argv.length; i++) {
     } else if (a === "--only") opts.only = v();
     else if (a === "--ready-for") opts.readyFor = v();
     else if (a === "--cold-bus") opts.coldBus = true;
+    else if (a === "--sample-after") opts.sampleAfter = Number(v());
     else if (a === "--out") opts.out = v();
     // Any other program as a contender; the page's URL is appended to its command line.
     else if (a === "--cmd") {
