@@ -2,9 +2,11 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import { appForTest } from './support/harness.mjs';
 import { waitForText, screenshot, windowGeometry, windowName } from './support/desktop.mjs';
+import { isAlive, waitFor } from './support/util.mjs';
 
 const LOADING_TEXT = 'Запускаем локальное приложение…';
 const PUBLIC_URL = 'https://phone.tail4e7d1.ts.net';
@@ -44,10 +46,21 @@ test('the loading page shows until the server answers; probes come every 0.3 s; 
   assert.match(ready[1].userAgent, /LorvaneMac\/0\.1$/, 'the page request carries the app name in its user agent');
 });
 
-test('the server and the voice worker get their arguments, folders and environment; logs hold their output', async (t) => {
+// A developer's launcher script: notes how it was started, then keeps running like a backend would.
+const LAUNCHER = `#!/bin/sh
+out=$(readlink /proc/$$/fd/1)
+{ echo "pid=$$"; echo "cwd=$(pwd)"; echo "args=$#"; echo "stdout=$out"; } > "$(dirname "$0")/launcher.txt"
+echo "this output goes nowhere"
+exec sleep 600
+`;
+
+test('the launcher, the voice worker and the server start in that order with their arguments, folders and environment', async (t) => {
+  const workspace = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-workspace-'));
+  t.after(() => fs.rmSync(workspace, { recursive: true, force: true }));
+  fs.writeFileSync(path.join(workspace, 'start-lorvane.sh'), LAUNCHER, { mode: 0o755 });
   const app = appForTest(t, {
     // Inherited variables reach both children; PORT and HOST are replaced for the server only.
-    env: { PORT: '9999', HOST: '0.0.0.0', LORVANE_E2E_INHERITED: 'kept', NODE_ENV: 'development' },
+    env: { PORT: '9999', HOST: '0.0.0.0', LORVANE_E2E_INHERITED: 'kept', NODE_ENV: 'development', LORVANE_WORKSPACE: workspace },
   });
   fs.mkdirSync(path.join(app.dataHome, 'Lorvane'), { recursive: true });
   fs.writeFileSync(path.join(app.dataHome, 'Lorvane/voice-phone-public-url'), `  ${PUBLIC_URL}\n`);
@@ -99,6 +112,22 @@ test('the server and the voice worker get their arguments, folders and environme
     const text = fs.readFileSync(log, 'utf8');
     assert.match(text, new RegExp(`fixture ${role} started`), `${role} stdout in its log`);
     assert.match(text, new RegExp(`fixture ${role} stderr line`), `${role} stderr in its log`);
-    assert.doesNotMatch(text, /old .* output/, `${role} log emptied at start`);
+    assert.doesNotMatch(text, /old .* output|goes nowhere/, `${role} log emptied at start, and only its own`);
   }
+
+  const notes = await waitFor('the launcher\'s notes', () => {
+    const text = fs.existsSync(path.join(workspace, 'launcher.txt')) && fs.readFileSync(path.join(workspace, 'launcher.txt'), 'utf8');
+    return text && text.includes('stdout=') ? text : false;
+  });
+  const launcher = Object.fromEntries(notes.trim().split('\n').map((l) => l.split('=')));
+  assert.deepEqual({ cwd: launcher.cwd, args: launcher.args, stdout: launcher.stdout }, { cwd: workspace, args: '0', stdout: '/dev/null' });
+  // Process ids are handed out in fork order.
+  const pids = [Number(launcher.pid), worker.pid, server.pid];
+  assert.deepEqual([...pids].sort((a, b) => a - b), pids, `launcher, worker, server started in that order: ${pids}`);
+
+  // Quitting ends the two services but not what the launcher started.
+  process.kill(app.first.pid, 'SIGTERM');
+  await app.waitExit();
+  await waitFor('the services to stop', () => !isAlive(server.pid) && !isAlive(worker.pid));
+  assert.ok(isAlive(Number(launcher.pid)), 'the launcher keeps running after the app quits');
 });
