@@ -8,7 +8,6 @@
 #   table is printed again from such a folder without running anything.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 fuzz_runs=${1:-20000}
 cycles=${LORVANE_QUIT_CYCLES:-50}
 build=${LORVANE_BUILD_DIR:-build}
@@ -109,7 +108,7 @@ node -e '
   const manifest = lines.filter((l) => l.kind === "manifest");
   if (manifest.length) {
     const worst = manifest.reduce((a, b) => (b.growthKiB > a.growthKiB ? b : a));
-    console.log(`\n== Update check: shell memory growth over ${manifest.length} bad manifests ==\nlargest: ${worst.growthKiB} KiB (${worst.row}); limit 65536 KiB`);
+    console.log(`\n== Update check: shell memory growth while refusing a 100 MB manifest (${manifest.length} rows) ==\nlargest: ${worst.growthKiB} KiB (${worst.row}); limit 65536 KiB`);
   }
   for (const h of lines.filter((l) => l.kind === "hygiene")) {
     console.log(`\n== Hygiene: ${h.children} children (server, voice worker, launcher) ==\ndescriptors beyond 0-2 at exec: ${h.extraDescriptors}\nenvironment entries off the tables: ${h.environmentDifferences}`);

@@ -24,8 +24,8 @@ before(async () => {
 });
 
 const rows = [
-  { name: 'a 100 MB body of unknown length', mode: 'huge-chunked', maxSent: 8 * MiB },
-  { name: 'a 100 MB body with its length declared', mode: 'huge-declared', maxSent: 8 * MiB },
+  { name: 'a 100 MB body of unknown length', mode: 'huge-chunked', huge: true },
+  { name: 'a 100 MB body with its length declared', mode: 'huge-declared', huge: true },
   { name: 'a body cut off mid-way', mode: 'cut' },
   { name: 'a server that never answers (8 s time-out)', mode: 'silent' },
   { name: 'a redirect from https to http', mode: 'redirect-http' },
@@ -55,34 +55,43 @@ async function dismissAlert(app, mainWindow) {
 }
 
 for (const row of rows) {
-  test(`${row.name}: nothing from the automatic check, a failure alert from the menu, memory bounded`, async (t) => {
+  test(`${row.name}: nothing from the automatic check, a failure alert from the menu${row.huge ? ', memory bounded' : ''}`, async (t) => {
     const server = await startManifestServer({ ...certs[row.certificate ?? 'trusted'], mode: row.mode });
     const app = faultyAppForTest(t, { env: { LORVANE_TEST_UPDATE_ORIGIN: server.origin, LORVANE_TEST_CA_FILE: certs.caFile } }, server.close);
     await app.launch();
     const window = await app.window();
     await app.waitLoaded();
-    const baseline = residentKiB(app.first.pid);
-    const sampler = memorySampler(app.first.pid);
 
     // The automatic check runs three seconds after launch; it is over once its exchange has ended.
     await waitFor('the automatic check to end', () => server.finished() >= 1, { timeout: 20_000 });
     await assertNoAlertFor(app, 2000);
 
-    await focusWindow(window);
-    await key('F10', 'Down', 'Return');
-    const [alert] = await waitForDialog(app.busAddress, app.first.pid, 'the failure alert', 20_000);
-    assert.deepEqual(alert, FAILED);
-    const peak = sampler.stop();
+    const checkFromMenu = async () => {
+      await focusWindow(window);
+      await key('F10', 'Down', 'Return');
+      const [alert] = await waitForDialog(app.busAddress, app.first.pid, 'the failure alert', 20_000);
+      assert.deepEqual(alert, FAILED);
+    };
+    await checkFromMenu();
     await dismissAlert(app, window);
-
-    t.diagnostic(`resident memory ${baseline} KiB after loading, peak ${peak} KiB during both checks`);
-    reportFigure({ kind: 'manifest', row: row.name, growthKiB: peak - baseline });
-    assert.ok(peak - baseline < RSS_GROWTH_LIMIT_KIB, `the shell grew by ${peak - baseline} KiB`);
-    const attempts = row.certificate ? server.tlsErrors.length : server.requests.length;
-    assert.equal(attempts, 2, 'one exchange per check');
-    if (row.maxSent) {
-      for (const r of server.requests) assert.ok(r.sentBytes < row.maxSent, `the shell read on to ${r.sentBytes} bytes`);
+    let checks = 2;
+    if (row.huge) {
+      // Once more, now that the menu and the alert have been built once: what the shell grows by
+      // now is what the body cost it.
+      const baseline = residentKiB(app.first.pid);
+      const sampler = memorySampler(app.first.pid);
+      await checkFromMenu();
+      const peak = sampler.stop();
+      await dismissAlert(app, window);
+      checks += 1;
+      t.diagnostic(`resident memory ${baseline} KiB before the check, peak ${peak} KiB while it read the body`);
+      reportFigure({ kind: 'manifest', row: row.name, growthKiB: peak - baseline });
+      assert.ok(peak - baseline < RSS_GROWTH_LIMIT_KIB, `the shell grew by ${peak - baseline} KiB`);
+      // The server wrote on only as far as the socket buffers took it after the shell stopped reading.
+      for (const r of server.requests) assert.ok(r.sentBytes < 8 * MiB, `the shell read on to ${r.sentBytes} bytes`);
     }
+    const attempts = row.certificate ? server.tlsErrors.length : server.requests.length;
+    assert.equal(attempts, checks, 'one exchange per check');
     assert.deepEqual(server.plainRequests, [], 'nothing was ever fetched in clear text');
     assert.deepEqual(await app.quitCleanly(window), { code: 0, signal: null });
   });

@@ -75,7 +75,8 @@ async function cycle(way, timings) {
     const startedAt = Date.now();
     await app.launch();
     const window = await app.window();
-    await app.waitLoaded();
+    // A busy machine can take long to bring WebKit up; the cycle is about the quit.
+    await app.waitLoaded(60_000);
     mark('launch', startedAt);
     const server = await app.waitRecord('server', 'to listen', (r) => r.listening);
     const worker = await app.waitRecord('worker', 'to listen', (r) => r.listening);

@@ -5,6 +5,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { faultyAppForTest, ERROR_HEADING, LOADING_TEXT } from './support/faulty-app.mjs';
+import { zombieChildren } from './support/procs.mjs';
 import { APP_PORT, VOICE_PORT, waitFor, waitPortsFree } from '../e2e/support/util.mjs';
 import { copyAllText } from '../e2e/support/desktop.mjs';
 
@@ -37,6 +38,7 @@ for (const row of stalledServers) {
     assert.ok(waited >= 29, `the error page came ${waited.toFixed(1)} s after launch, before the time limit`);
     assert.deepEqual(lines(text), errorPageLines(app));
     assert.match(app.readLog('server'), row.log, 'the server\'s own words are in its log');
+    assert.deepEqual(zombieChildren(app.first.pid), [], 'a service that ended was reaped by the shell');
     // Still answering the keyboard and the clipboard after the failure, and quitting cleanly.
     assert.deepEqual(lines(await copyAllText(window)), errorPageLines(app));
     assert.deepEqual(await app.quitCleanly(window), { code: 0, signal: null });
