@@ -7,6 +7,7 @@ import { waitFor } from './support/util.mjs';
 
 test('a server that accepts connections but never answers ends in the launch-error page', async (t) => {
   const app = appForTest(t, { server: { mode: 'never' } });
+  const launchedAt = Date.now();
   await app.launch();
   const window = await app.mainWindow();
   await app.waitRecord('server', 'to be probed', (rec) => rec.requests.length > 0);
@@ -16,11 +17,10 @@ test('a server that accepts connections but never answers ends in the launch-err
   await waitForColour('the loading page background to be drawn', g.X + 40, g.Y + g.HEIGHT - 80, [7, 17, 31]);
   await screenshot('loading-page');
 
-  const startedAt = Date.now();
-  const text = await waitForText('the launch-error page', window, (s) => s.includes('Не удалось запустить'), 45_000);
-  const waited = (Date.now() - startedAt) / 1000;
-  t.diagnostic(`error page after ${waited.toFixed(1)} s of probing`);
-  assert.ok(waited > 25, `the error page came after only ${waited.toFixed(1)} s`);
+  const text = await waitForText('the launch-error page', window, (s) => s.includes('Не удалось запустить'), 50_000);
+  const waited = (Date.now() - launchedAt) / 1000;
+  t.diagnostic(`error page seen ${waited.toFixed(1)} s after launch`);
+  assert.ok(waited > 30, `the error page came after only ${waited.toFixed(1)} s`);
   const lines = text.split('\n').map((l) => l.trim()).filter(Boolean);
   assert.deepEqual(lines, [
     'Не удалось запустить локальный интерфейс',

@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { appForTest } from './support/harness.mjs';
-import { focusWindow, key, stackingOrder, windowGeometry, windowsNamed } from './support/desktop.mjs';
+import { focusManagedWindow, focusWindow, key, stackingOrder, windowGeometry, windowsNamed } from './support/desktop.mjs';
 import { run, startProcess, stopProcess, waitFor, waitPortsFree } from './support/util.mjs';
 
 // Each fixture stamps the signal when its handler runs. Two idle processes woken microseconds
@@ -12,7 +12,7 @@ const ORDER_SLACK_MS = 30;
 
 const ways = [
   { name: 'Ctrl+Q', windowManager: false, quit: async (app, window) => { await focusWindow(window); await key('ctrl+q'); } },
-  { name: 'closing the window', windowManager: true, quit: async (app, window) => { await focusWindow(window); await key('alt+F4'); } },
+  { name: 'closing the window', windowManager: true, quit: async (app, window) => { await focusManagedWindow(window); await key('alt+F4'); } },
   { name: 'SIGTERM to the app', windowManager: false, quit: async (app) => { process.kill(app.first.pid, 'SIGTERM'); } },
 ];
 

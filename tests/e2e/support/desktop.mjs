@@ -46,6 +46,15 @@ export async function focusWindow(id) {
   await xdotool(['windowfocus', String(id)]);
 }
 
+// With a window manager, focus only sticks once it manages the window; ask until it does.
+export async function focusManagedWindow(id) {
+  await waitFor('the window manager to focus the window', async () => {
+    if (!(await stackingOrder()).includes(id)) return false;
+    await focusWindow(id);
+    return Number(await xdotool(['getwindowfocus'])) === id;
+  }, { timeout: 10_000, interval: 200 });
+}
+
 export async function key(...keys) {
   const result = await run('xdotool', ['key', '--delay', '60', ...keys], { timeout: 10_000 });
   if (result.code !== 0) throw new Error(`xdotool key ${keys.join(' ')} failed: ${result.stderr}`);

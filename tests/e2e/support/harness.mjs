@@ -107,12 +107,22 @@ export class LorvaneApp {
 
   async startWindowManager() {
     if (await windowManagerRunning()) throw new Error('a window manager is already running on this display');
-    const wm = startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: this.home, XDG_CONFIG_HOME: this.configHome } });
-    this.helpers.push(wm);
-    await waitFor('openbox to manage the display', async () => {
-      if (wm.child.exitCode !== null) throw new Error(`openbox exited (${wm.child.exitCode}): ${wm.stderr()}`);
-      return windowManagerRunning();
-    }, { timeout: 20_000 });
+    // Seen once in a while on a loaded machine: openbox quits at start with status 1 and no
+    // message. A second start has always worked.
+    for (let attempt = 1; ; attempt += 1) {
+      const wm = startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: this.home, XDG_CONFIG_HOME: this.configHome } });
+      this.helpers.push(wm);
+      try {
+        await waitFor('openbox to manage the display', async () => {
+          if (wm.child.exitCode !== null) throw Object.assign(new Error(`openbox exited (${wm.child.exitCode}): ${wm.stdout()}${wm.stderr()}`), { exited: true });
+          return windowManagerRunning();
+        }, { timeout: 20_000 });
+        return;
+      } catch (err) {
+        if (wm.child.exitCode === null || attempt === 3) throw err;
+        process.stderr.write(`# ${err.message.split('\n')[0]}; starting it again\n`);
+      }
+    }
   }
 
   environment() {
