@@ -98,11 +98,11 @@ printf '%-18s %6s %6s\n' total "$total_rows" "$total_passed"
 
 echo
 echo "== Quit paths: $cycles launch/quit cycles each =="
-printf '%-12s %7s %6s %10s %8s %11s %9s %18s\n' path cycles clean leftovers zombies ports-busy logs-bad launcher-survived
+printf '%-12s %7s %14s %6s %10s %8s %11s %9s %18s\n' path cycles launch-failed clean leftovers zombies ports-busy logs-bad launcher-survived
 node -e '
   const lines = require("fs").readFileSync(process.argv[1], "utf8").split("\n").filter(Boolean).map(JSON.parse);
   for (const q of lines.filter((l) => l.kind === "quit")) {
-    console.log([q.path.padEnd(12), String(q.cycles).padStart(7), String(q.clean).padStart(6), String(q.leftovers).padStart(10),
+    console.log([q.path.padEnd(12), String(q.cycles).padStart(7), String(q.launchFailed).padStart(14), String(q.clean).padStart(6), String(q.leftovers).padStart(10),
       String(q.zombies).padStart(8), String(q.portsBusy).padStart(11), String(q.logsBad).padStart(9), String(q.launcherSurvived).padStart(18)].join(" "));
   }
   const manifest = lines.filter((l) => l.kind === "manifest");
