@@ -45,7 +45,12 @@ export class LorvaneApp {
     this.voiceLog = path.join(this.stateHome, 'Lorvane/voice-worker.log');
     this.launches = [];
     this.helpers = [];
-    this.layOut();
+    try {
+      this.layOut();
+    } catch (err) {
+      fs.rmSync(this.root, { recursive: true, force: true });
+      throw err;
+    }
   }
 
   layOut() {
