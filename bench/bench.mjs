@@ -405,8 +405,16 @@ async function measureRun(contender, ctx, mode, warmup = false) {
             if (page) await server.waitFor((e) => e.url === "/__loaded", 5000);
             tree = treeOf(child.pid, marker);
         } else {
-            const loaded = await server.waitFor((e) => e.url === "/__loaded", 30000);
-            if (!loaded) throw new Error(`${contender.name}: no load event within 30 s (see ${runDir}/out.log)`);
+            let exitedEarly = false;
+            child.once("exit", () => (exitedEarly = true));
+            const loaded = await Promise.race([
+                server.waitFor((e) => e.url === "/__loaded", 30000),
+                new Promise((resolve) => child.once("exit", () => resolve(null))),
+            ]);
+            if (!loaded) {
+                const why = exitedEarly ? "exited before the page loaded" : "no load event within 30 s";
+                throw new Error(`${contender.name}: ${why} (output kept in ${ctx.workDir})`);
+            }
             result.execToLoaded = (loaded.t - t0) / 1000;
             // CPU spent by the tree up to the load event: unlike wall time, it hardly depends on
             // what else the machine is doing, so it shows where the start-up work goes.
@@ -484,7 +492,13 @@ async function measureRun(contender, ctx, mode, warmup = false) {
         const strays = treeOf(-1, busMarker).concat(treeOf(-1, marker));
         if (strays.length) await endProcesses(strays.map((s) => s.pid), "strays", 1000);
         await server.close();
-        // Fresh profile and data folders each run; the folder goes once the run is over.
+        // Fresh profile and data folders each run; the folder goes once the run is over, but the
+        // output of a run that saw no page load is kept for reading.
+        if (result.execToLoaded == null && result.readinessLatency == null && !result.void) {
+            try {
+                fs.copyFileSync(path.join(runDir, "out.log"), path.join(ctx.workDir, `failed-${path.basename(runDir)}.log`));
+            } catch {}
+        }
         fs.rmSync(runDir, { recursive: true, force: true, maxRetries: 3 });
         result.wallSeconds = (now() - runStart) / 1000;
     }
@@ -625,7 +639,15 @@ async function main() {
             for (const c of list) {
                 if (interrupted) break;
                 const counted = round >= opts.warmup;
-                const r = await measureRun(c, ctx, "load", !counted);
+                let r;
+                try {
+                    r = await measureRun(c, ctx, "load", !counted);
+                } catch (e) {
+                    // One contender failing a run (a crash, no load event) leaves the others' figures standing.
+                    console.log(`  ${c.name}: run failed: ${e.message}`);
+                    results.push({ contender: c.name, mode: "load", failed: true, error: e.message });
+                    continue;
+                }
                 r.counted = counted;
                 results.push(r);
                 process.stdout.write(
@@ -659,7 +681,7 @@ async function main() {
     const outFile = opts.out || path.join(workDir, "results.json");
     fs.writeFileSync(outFile, JSON.stringify({ started_at, loadBefore, loadAfter, opts, results }, null, 1));
 
-    const counted = (name) => results.filter((r) => r.contender === name && r.mode === "load" && r.counted);
+    const counted = (name) => results.filter((r) => r.contender === name && r.mode === "load" && r.counted && !r.failed);
     console.log("");
     console.log(`| contender | runs | exec → loaded (s) | CPU to load (s) | RSS (MB) | PSS (MB) | idle CPU, 10 s (ms) | idle % core | UI wake-ups /10 s | bus services PSS (MB) |`);
     console.log(`|---|---|---|---|---|---|---|---|---|---|`);
