@@ -1,5 +1,5 @@
 // The update check against a local HTTPS update server: alerts, the downloads page, untrusted certificates.
-import { test, before } from 'node:test';
+import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -18,9 +18,12 @@ const UP_TO_DATE = { labels: ['Установлена актуальная ве�
 const FAILED = { labels: ['Не удалось проверить обновления', 'Проверьте подключение к интернету и повторите позже.'], buttons: ['OK'] };
 
 let certs;
+let certDir;
 before(async () => {
-  certs = await makeCertificates(fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-certs-')));
+  certDir = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-certs-'));
+  certs = await makeCertificates(certDir);
 });
+after(() => fs.rmSync(certDir, { recursive: true, force: true }));
 
 async function startApp(t, { certificate, version }) {
   const server = await startUpdateServer({ ...certs[certificate], manifest: { version, notes: 'ignored' } });

@@ -259,11 +259,14 @@ export class LorvaneApp {
 
   // Ends whatever this test started, by pid: the app, its children, the bus and the window manager.
   async cleanup() {
-    for (const handle of this.launches) await stopProcess(handle, { timeout: 5000 });
-    this.killMarked();
-    for (const helper of this.helpers.reverse()) await stopProcess(helper, { timeout: 3000 });
-    await waitPortsFree();
-    if (!process.env.LORVANE_E2E_KEEP) fs.rmSync(this.root, { recursive: true, force: true });
+    try {
+      for (const handle of this.launches) await stopProcess(handle, { timeout: 5000 });
+      this.killMarked();
+      for (const helper of this.helpers.reverse()) await stopProcess(helper, { timeout: 3000 });
+      await waitPortsFree();
+    } finally {
+      if (!process.env.LORVANE_E2E_KEEP) fs.rmSync(this.root, { recursive: true, force: true });
+    }
   }
 }
 
