@@ -124,7 +124,15 @@ async function cycle(way, timings) {
     return { launched, faults, leftovers: stray.length, zombies: zombies.length, portsBusy: busy.length, logsBad: logsBad.length, launcherSurvived };
   } catch (err) {
     // A launch that never got as far as the web app leaves no quit to judge: counted apart.
-    faults.push(launched ? err.message : `launch: ${err.message}`);
+    if (launched) {
+      faults.push(err.message);
+    } else {
+      // Enough to tell a slow machine from an app that hung or died on its way up.
+      const shell = app.first ? processState(app.first.pid) : 'never started';
+      const started = ['server', 'worker'].filter((role) => app.records(role).length > 0);
+      const stderr = app.first?.stderr().trim().split('\n').slice(-3).join(' / ') ?? '';
+      faults.push(`launch: ${err.message}; shell ${shell}; started: ${started.join(', ') || 'nothing'}; stderr: ${stderr}`);
+    }
     const leftovers = launched ? app.strayProcesses().length : 0;
     return { launched, faults, leftovers, zombies: 0, portsBusy: 0, logsBad: 0, launcherSurvived: false };
   } finally {

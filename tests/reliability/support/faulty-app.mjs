@@ -54,7 +54,7 @@ export class FaultyApp extends LorvaneApp {
   }
 
   // The main window of this launch, found by its process.
-  async window(timeout = 30_000) {
+  async window(timeout = 60_000) {
     return waitFor('the Lorvane window', async () => {
       const own = new Set(await windowsOf(this.first.pid));
       return (await windowsNamed('^Lorvane$')).find((id) => own.has(id)) ?? false;
