@@ -38,28 +38,29 @@ fi
 
 # 2. The reliability suite, each file under the same wrapper as ctest, with the full cycle count.
 : >"$figures"
-# run_suite <suite> <tap name> [test-name pattern]
+# run_suite <suite> <tap name> <first display number> [test-name pattern]
 run_suite() {
   local pattern=()
-  [ -n "${3:-}" ] && pattern=(--test-name-pattern="$3")
+  [ -n "${4:-}" ] && pattern=(--test-name-pattern="$4")
   echo "running $2..." >&2
   env LORVANE_BUILD_DIR="$build" LORVANE_BUNDLE_DIR="$build/share/lorvane" \
     LORVANE_RELIABILITY_HELPERS="$build/tests/reliability" LORVANE_RELIABILITY_FIGURES="$figures" \
     LORVANE_QUIT_CYCLES="$cycles" \
     "$build/tests/reliability/lorvane_session_reaper" sh tests/e2e/support/isolate.sh \
-    xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- \
+    xvfb-run -a -n "$3" -s "-screen 0 1920x1080x24" dbus-run-session -- \
     node --test --test-concurrency=1 --test-reporter=tap "${pattern[@]}" "tests/reliability/$1.test.mjs" \
     >"$out/$2.tap" 2>"$out/$2.err"
 }
 quit_lanes=("^(menu quit|window close)," "^(SIGTERM|SIGINT)," "^(SIGHUP|SIGKILL),")
 if unshare --net -- true 2>/dev/null; then
   # Every run has its own loopback network, display and bus, so the quit paths run in lanes
-  # beside the fault matrix.
-  (for suite in "${suites[@]:0:5}"; do run_suite "$suite" "$suite"; done) &
-  for i in "${!quit_lanes[@]}"; do run_suite quit_paths "quit_paths.$i" "${quit_lanes[$i]}" & done
+  # beside the fault matrix. Each lane searches for a free display from its own number up, away
+  # from the numbers other programs on the machine start at.
+  (for suite in "${suites[@]:0:5}"; do run_suite "$suite" "$suite" 300; done) &
+  for i in "${!quit_lanes[@]}"; do run_suite quit_paths "quit_paths.$i" $((320 + 20 * i)) "${quit_lanes[$i]}" & done
   wait
 else
-  for suite in "${suites[@]}"; do run_suite "$suite" "$suite"; done
+  for suite in "${suites[@]}"; do run_suite "$suite" "$suite" 300; done
 fi
 
 # 3. Sanitizers: the core's unit and real-process tests built with ASan and UBSan, as scripts/test.sh does.
@@ -98,12 +99,12 @@ printf '%-18s %6s %6s\n' total "$total_rows" "$total_passed"
 
 echo
 echo "== Quit paths: $cycles launch/quit cycles each =="
-printf '%-12s %7s %14s %6s %10s %8s %11s %9s %18s\n' path cycles launch-failed clean leftovers zombies ports-busy logs-bad launcher-survived
+printf '%-12s %7s %14s %6s %10s %8s %11s %9s %18s %16s\n' path cycles launch-failed clean leftovers zombies ports-busy logs-bad launcher-survived slowest-stop-ms
 node -e '
   const lines = require("fs").readFileSync(process.argv[1], "utf8").split("\n").filter(Boolean).map(JSON.parse);
   for (const q of lines.filter((l) => l.kind === "quit")) {
     console.log([q.path.padEnd(12), String(q.cycles).padStart(7), String(q.launchFailed).padStart(14), String(q.clean).padStart(6), String(q.leftovers).padStart(10),
-      String(q.zombies).padStart(8), String(q.portsBusy).padStart(11), String(q.logsBad).padStart(9), String(q.launcherSurvived).padStart(18)].join(" "));
+      String(q.zombies).padStart(8), String(q.portsBusy).padStart(11), String(q.logsBad).padStart(9), String(q.launcherSurvived).padStart(18), String(q.slowestStopMs ?? "-").padStart(16)].join(" "));
   }
   const manifest = lines.filter((l) => l.kind === "manifest");
   if (manifest.length) {
