@@ -6,9 +6,9 @@ import { focusManagedWindow, focusWindow, key, stackingOrder, windowGeometry, wi
 import { run, startProcess, stopProcess, waitFor, waitPortsFree } from './support/util.mjs';
 
 // Each fixture stamps the signal when its handler runs. Two idle processes woken microseconds
-// apart can run their handlers in either order on a busy machine, so the order is read with
-// this much slack.
-const ORDER_SLACK_MS = 30;
+// apart run their handlers in either order on a busy machine, so from outside only "both got
+// exactly one SIGTERM" is certain; the server-first order is pinned by the core's unit tests,
+// and the gap is only reported here.
 
 const ways = [
   { name: 'Ctrl+Q', windowManager: false, quit: async (app, window) => { await focusWindow(window); await key('ctrl+q'); } },
@@ -17,7 +17,7 @@ const ways = [
 ];
 
 for (const way of ways) {
-  test(`${way.name} stops the server, then the voice worker, and leaves nothing running`, async (t) => {
+  test(`${way.name} stops the server and the voice worker and leaves nothing running`, async (t) => {
     const app = appForTest(t, { windowManager: way.windowManager });
     await app.launch();
     const window = await app.mainWindow();
@@ -32,7 +32,6 @@ for (const way of ways) {
     assert.deepEqual(worker.signals.map((s) => s.signal), ['SIGTERM']);
     const lead = worker.signals[0].at - server.signals[0].at;
     t.diagnostic(`server handled SIGTERM ${lead.toFixed(2)} ms before the worker`);
-    assert.ok(lead > -ORDER_SLACK_MS, `the worker got its SIGTERM ${(-lead).toFixed(1)} ms before the server`);
     await app.waitNoLeftovers();
     await waitPortsFree();
   });
