@@ -58,7 +58,12 @@ export class FaultyApp extends LorvaneApp {
     return waitFor('the Lorvane window', async () => {
       const own = new Set(await windowsOf(this.first.pid));
       return (await windowsNamed('^Lorvane$')).find((id) => own.has(id)) ?? false;
-    }, { timeout, interval: 200 });
+    }, { timeout, interval: 200 }).catch((err) => {
+      // Enough to tell a display that went away from an app that hung or died on its way up.
+      const exited = this.first.child.exitCode ?? this.first.child.signalCode;
+      const stderr = this.first.stderr().trim().split('\n').slice(-3).join(' / ');
+      throw new Error(`${err.message}; the app ${exited === null ? 'still runs' : `ended (${exited})`}; its stderr: ${stderr}`);
+    });
   }
 
   // Text copied out of the window until it contains `needle`; copying needs a working main loop.
