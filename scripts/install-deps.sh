@@ -10,6 +10,7 @@ packages=(
   nodejs
   # the desktop under a virtual display, and reading it from outside
   xvfb xauth dbus-x11 xdotool xclip imagemagick x11-utils openbox fonts-dejavu-core
+  at-spi2-core libglib2.0-bin iproute2
   # test certificates for the update check
   openssl ca-certificates
 )
@@ -26,4 +27,4 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
