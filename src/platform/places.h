@@ -22,11 +22,12 @@ public:
     virtual std::optional<std::string> installedVersion() const = 0;
 };
 
-// The shell's own process environment.
+// The shell's own process environment, as it passes it on to the processes it starts.
 class ProcessEnvironmentSource {
 public:
     virtual ~ProcessEnvironmentSource() = default;
-    // A full copy of the environment as it is at the moment of the call.
+    // A full copy of the environment as it is at the moment of the call, without what a backend
+    // set for its own toolkit only.
     virtual std::map<std::string, std::string> snapshot() const = 0;
 };
 

@@ -37,7 +37,7 @@ struct LaunchSpec {
     std::string executable;                 // absolute path, run directly (no shell)
     std::vector<std::string> arguments;     // not including argv[0], which is the executable path
     std::string workingDirectory;           // empty: the shell's own current directory
-    std::optional<Environment> environment; // absent: the shell's environment, unchanged
+    std::optional<Environment> environment; // absent: the environment the shell passes on (ProcessEnvironmentSource)
     ChildOutput output;
     ChildLifetime lifetime = ChildLifetime::Independent;
 };

@@ -41,8 +41,8 @@ LaunchSpec shellCommand(const std::string& command, std::vector<std::string> arg
 }
 
 // Launches and waits until the child has exited (and been reaped).
-void runToExit(const LaunchSpec& spec) {
-    PosixProcessLauncher launcher;
+void runToExit(const LaunchSpec& spec, std::vector<std::string> shellOnlyVariables = {}) {
+    PosixProcessLauncher launcher(std::move(shellOnlyVariables));
     auto child = launcher.launch(spec);
     ASSERT_TRUE(child.ok()) << child.reason();
     ASSERT_TRUE(posix_test::eventually([&] { return !child.value()->isRunning(); }));
@@ -84,11 +84,11 @@ TEST(PosixLaunchTest, RunsInTheGivenWorkingDirectoryOrTheShellsOwn) {
 }
 
 // The environment the child was started with, as the kernel recorded it at exec.
-Environment environmentOfChild(std::optional<Environment> given) {
+Environment environmentOfChild(std::optional<Environment> given, std::vector<std::string> shellOnlyVariables = {}) {
     TempDir dir;
     LaunchSpec spec = shellCommand("/bin/cat /proc/$$/environ > \"$1\"", {dir / "environ"});
     spec.environment = std::move(given);
-    runToExit(spec);
+    runToExit(spec, std::move(shellOnlyVariables));
     Environment seen;
     for (const auto& entry : split(posix_test::readFile(dir / "environ"), '\0')) {
         auto separator = entry.find('=');
@@ -115,6 +115,24 @@ TEST(PosixLaunchTest, AbsentEnvironmentInheritsTheShellsEnvironment) {
     ::unsetenv("LORVANE_POSIX_TEST_MARK");
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(seen["LORVANE_POSIX_TEST_MARK"], "inherited value");
+}
+
+// A renderer choice the shell made for itself stays with the shell, inherited or snapshotted;
+// a given environment is passed as given, whatever it holds.
+TEST(PosixLaunchTest, VariablesTheShellKeptToItselfAreNotPassedOn) {
+    ::setenv("LORVANE_POSIX_TEST_OWN", "the shell's", 1);
+    ::setenv("LORVANE_POSIX_TEST_MARK", "inherited value", 1);
+    const std::vector<std::string> own{"LORVANE_POSIX_TEST_OWN", "LORVANE_POSIX_TEST_NEVER_SET"};
+    Environment inherited = environmentOfChild(std::nullopt, own);
+    const Environment snapshot = PosixEnvironment(own).snapshot();
+    const Environment given{{"LORVANE_POSIX_TEST_OWN", "given"}};
+    const Environment passedAsGiven = environmentOfChild(given, own);
+    ::unsetenv("LORVANE_POSIX_TEST_OWN");
+    ::unsetenv("LORVANE_POSIX_TEST_MARK");
+    EXPECT_EQ(inherited, snapshot);
+    EXPECT_EQ(inherited.count("LORVANE_POSIX_TEST_OWN"), 0u);
+    EXPECT_EQ(inherited["LORVANE_POSIX_TEST_MARK"], "inherited value");
+    EXPECT_EQ(passedAsGiven, given);
 }
 
 TEST(PosixLaunchTest, StandardInputIsInheritedFromTheShell) {

@@ -25,10 +25,6 @@ function publicUrlFile(app, bytes) {
 const outputInLog = (app) => /fixture server started/.test(app.readLog('server') ?? '');
 const outputInShellStreams = (app) => /fixture server started/.test(app.first.stdout() + app.first.stderr());
 
-// WebKit's sandbox aborts the whole app when a folder it binds exists as a file; until the GTK
-// backend hands GLib usable folders, these rows are known faults and do not fail the run.
-const SANDBOX_FAULT = 'the web view\'s sandbox aborts the app when a user folder is a file';
-
 const rows = [
   {
     name: 'the log paths are taken by directories',
@@ -42,7 +38,6 @@ const rows = [
   { name: 'XDG_STATE_HOME is a file', arrange: (app) => fileInsteadOf(app.stateHome), output: outputInShellStreams },
   {
     name: 'XDG_DATA_HOME is a file',
-    knownFault: SANDBOX_FAULT,
     arrange: (app) => fileInsteadOf(app.dataHome),
     output: outputInLog,
     check: (app, server) => {
@@ -51,10 +46,9 @@ const rows = [
       assert.equal(app.record('worker').env.LORVANE_VOICE_DATA_DIR, `${app.dataHome}/Lorvane/voice`);
     },
   },
-  { name: 'XDG_CACHE_HOME is a file', knownFault: SANDBOX_FAULT, arrange: (app) => fileInsteadOf(app.cacheHome), output: outputInLog },
+  { name: 'XDG_CACHE_HOME is a file', arrange: (app) => fileInsteadOf(app.cacheHome), output: outputInLog },
   {
     name: 'every XDG folder and HOME itself are files',
-    knownFault: SANDBOX_FAULT,
     arrange: (app) => {
       for (const folder of [app.dataHome, app.stateHome, app.cacheHome, app.configHome]) fileInsteadOf(folder);
       fileInsteadOf(app.home);
@@ -76,7 +70,7 @@ const rows = [
 ];
 
 for (const row of rows) {
-  test(`${row.name}: the app still starts its services, loads the web app and quits cleanly`, { todo: row.knownFault }, async (t) => {
+  test(`${row.name}: the app still starts its services, loads the web app and quits cleanly`, async (t) => {
     const app = faultyAppForTest(t, {});
     row.arrange(app);
     await app.launch();

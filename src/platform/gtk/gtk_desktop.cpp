@@ -12,6 +12,7 @@
 #include "platform/gtk/gobject_ptr.h"
 #include "platform/gtk/gtk_shell_application.h"
 #include "platform/gtk/soup_http_client.h"
+#include "platform/gtk/startup_environment.h"
 #include "platform/posix/posix_platform.h"
 
 namespace lorvane {
@@ -26,8 +27,10 @@ using gtk::GObjectPtr;
 // reaches; the shutdown pass runs once whichever comes first.
 class GtkDesktop final : public DesktopPlatform {
 public:
-    explicit GtkDesktop(const GtkDesktopOptions& options)
+    GtkDesktop(const GtkDesktopOptions& options, const std::vector<std::string>& shellOnlyVariables)
         : http_(options.trustedCaFile),
+          launcher_(shellOnlyVariables),
+          environment_(shellOnlyVariables),
           app_(GObjectPtr<GtkApplication>::adopt(gtk_application_new(gtk::kApplicationId, G_APPLICATION_DEFAULT_FLAGS))),
           application_(app_.get(), places_, webViewEnvironment(options), [this] { quit(); }),
           platform_{queue_, clock_, http_, launcher_, files_, places_, environment_, application_} {
@@ -145,7 +148,10 @@ private:
 }  // namespace
 
 std::unique_ptr<DesktopPlatform> createGtkDesktopPlatform(const GtkDesktopOptions& options) {
-    return std::make_unique<GtkDesktop>(options);
+    // Both before GTK or WebKit read their environment, and before any thread can.
+    gtk::latchUsableUserFolders();
+    const std::vector<std::string> shellOnlyVariables = gtk::chooseRenderersForThisMachine();
+    return std::make_unique<GtkDesktop>(options, shellOnlyVariables);
 }
 
 // The shipped app: system trust store, real capture devices. The command line is not read.

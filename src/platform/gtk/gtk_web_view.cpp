@@ -43,8 +43,13 @@ void applyApplicationName(WebKitSettings* settings, const std::string& applicati
                                                             version.empty() ? nullptr : version.c_str());
 }
 
+// WebKit's sandbox binds these folders into its helper processes and aborts the whole app when one
+// of them exists but is not a folder; a session it cannot keep is better kept in memory.
+bool usableFolder(const std::string& path) { return !path.empty() && g_mkdir_with_parents(path.c_str(), 0700) == 0; }
+
 GObjectPtr<WebKitNetworkSession> makeSession(const WebViewSpec& spec, const WebViewEnvironment& environment) {
-    if (!spec.persistentDefaultDataStore) {
+    if (!spec.persistentDefaultDataStore || !usableFolder(environment.dataDirectory) ||
+        !usableFolder(environment.cacheDirectory)) {
         return GObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
     }
     auto session = GObjectPtr<WebKitNetworkSession>::adopt(

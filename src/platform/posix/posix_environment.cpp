@@ -17,6 +17,7 @@ Environment PosixEnvironment::snapshot() const {
         // The first of duplicate names wins, as getenv sees it.
         copy.emplace(std::string(*entry, static_cast<std::size_t>(separator - *entry)), std::string(separator + 1));
     }
+    for (const auto& name : shellOnlyVariables_) copy.erase(name);
     return copy;
 }
 

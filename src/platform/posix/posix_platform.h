@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -17,9 +19,18 @@ namespace lorvane {
 // waitid per pid; never waitpid(-1), which would steal WebKit's helper processes).
 class PosixProcessLauncher final : public ProcessLauncher {
 public:
+    PosixProcessLauncher() = default;
+    // A child that inherits the shell's environment does not inherit these variables, which the
+    // shell set for its own toolkit (see PosixEnvironment).
+    explicit PosixProcessLauncher(std::vector<std::string> shellOnlyVariables)
+        : shellOnlyVariables_(std::move(shellOnlyVariables)) {}
+
     // Main thread only (see the contract in process_launcher.h). On Linux an EndsWithShell child is
     // tied to the calling *thread* by PR_SET_PDEATHSIG, which is one more reason to stay on it.
     Result<std::shared_ptr<ChildProcess>> launch(const LaunchSpec& spec) override;
+
+private:
+    std::vector<std::string> shellOnlyVariables_;
 };
 
 // A write descriptor owned by the shell; closed by close() or when the last reference goes.
@@ -71,10 +82,19 @@ private:
     std::string executablePath_;  // empty when unknown: then there is no resource directory
 };
 
-// The process's `environ`, copied afresh on every call.
+// The process's `environ`, copied afresh on every call, less the variables the shell set in its
+// own environment for its toolkit (a renderer choice): what the shell passes on to the processes
+// it starts is the environment it was started with.
 class PosixEnvironment final : public ProcessEnvironmentSource {
 public:
+    PosixEnvironment() = default;
+    explicit PosixEnvironment(std::vector<std::string> shellOnlyVariables)
+        : shellOnlyVariables_(std::move(shellOnlyVariables)) {}
+
     Environment snapshot() const override;
+
+private:
+    std::vector<std::string> shellOnlyVariables_;
 };
 
 class SystemClock final : public Clock {

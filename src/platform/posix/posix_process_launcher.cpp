@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -245,10 +246,14 @@ Result<std::shared_ptr<ChildProcess>> PosixProcessLauncher::launch(const LaunchS
     argumentStrings.insert(argumentStrings.end(), spec.arguments.begin(), spec.arguments.end());
     std::vector<char*> argv = pointersTo(argumentStrings);
 
+    // An inherited environment is passed as it is unless the shell added variables for itself.
+    std::optional<Environment> inherited;
+    if (!spec.environment && !shellOnlyVariables_.empty()) inherited = PosixEnvironment(shellOnlyVariables_).snapshot();
+    const Environment* environment = spec.environment ? &*spec.environment : inherited ? &*inherited : nullptr;
     std::vector<std::string> environmentStrings;
     std::vector<char*> envp;
-    if (spec.environment) {
-        for (const auto& [name, value] : *spec.environment) environmentStrings.push_back(name + "=" + value);
+    if (environment) {
+        for (const auto& [name, value] : *environment) environmentStrings.push_back(name + "=" + value);
         envp = pointersTo(environmentStrings);
     }
 
@@ -286,7 +291,7 @@ Result<std::shared_ptr<ChildProcess>> PosixProcessLauncher::launch(const LaunchS
     const ChildPlan plan{
         spec.executable.c_str(),
         argv.data(),
-        spec.environment ? envp.data() : nullptr,
+        environment ? envp.data() : nullptr,
         spec.workingDirectory.empty() ? nullptr : spec.workingDirectory.c_str(),
         output.get(),
         errorWrite.get(),

@@ -1,0 +1,92 @@
+// Renderer choice and usable user folders, settled before GTK and WebKit read either.
+#include "platform/gtk/startup_environment.h"
+
+#include <glib.h>
+
+#include <cstring>
+#include <filesystem>
+
+namespace lorvane::gtk {
+
+bool machineOffersHardwareGl(const GraphicsDevices& devices) {
+    const auto& forced = devices.forcedSoftwareGl;
+    if (forced && !forced->empty() && *forced != "0") return false;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::exists(fs::path(devices.devices) / "nvidiactl", error)) return true;
+    for (const auto& entry : fs::directory_iterator(fs::path(devices.devices) / "dri", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("renderD", 0) != 0) continue;
+        // Virtual devices without a GL driver of their own (vgem, vkms) do not count.
+        std::error_code linkError;
+        const auto driver = fs::read_symlink(fs::path(devices.drmClass) / name / "device/driver", linkError);
+        const std::string driverName = linkError ? std::string() : driver.filename().string();
+        if (driverName != "vgem" && driverName != "vkms") return true;
+    }
+    return false;
+}
+
+// With GL on the CPU, GTK's GL renderer and WebKit's GPU painting emulate a GPU in software:
+// slower to the first frame and heavier than painting with the CPU directly, for the same pixels.
+// A machine with a GPU keeps both on it.
+std::vector<std::string> chooseRenderersForThisMachine() {
+    GraphicsDevices devices;
+    if (const char* forced = g_getenv("LIBGL_ALWAYS_SOFTWARE")) devices.forcedSoftwareGl = forced;
+    if (machineOffersHardwareGl(devices)) return {};
+    std::vector<std::string> set;
+    for (const auto& [name, value] : {std::pair{"GSK_RENDERER", "cairo"}, std::pair{"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}}) {
+        if (g_getenv(name)) continue;  // the user's choice stands, and is passed on as it was
+        g_setenv(name, value, TRUE);
+        set.emplace_back(name);
+    }
+    return set;
+}
+
+namespace {
+
+// Where a folder cannot be made, GLib latches a private one instead, for this process only: the
+// variable is put back at once, so the services still inherit the environment the app was
+// started with.
+void latchUsableUserFolder(const char* variable, const char* fallbackUnderHome, const gchar* (*latch)()) {
+    const char* configured = g_getenv(variable);
+    const bool absolute = configured && g_path_is_absolute(configured);
+    const char* home = g_getenv("HOME");
+    gchar* folder = absolute ? g_strdup(configured)
+                             : g_build_filename(home ? home : g_get_home_dir(), fallbackUnderHome, nullptr);
+    const bool usable = g_mkdir_with_parents(folder, 0700) == 0;
+    g_free(folder);
+    if (usable) return;
+    gchar* original = configured ? g_strdup(configured) : nullptr;
+    gchar* standIn = g_dir_make_tmp("lorvane-XXXXXX", nullptr);
+    if (standIn) {
+        g_setenv(variable, standIn, TRUE);
+        latch();
+        // GLib's runtime folder falls back to the cache folder, and is latched apart.
+        if (std::strcmp(variable, "XDG_CACHE_HOME") == 0) g_get_user_runtime_dir();
+    }
+    if (original) {
+        g_setenv(variable, original, TRUE);
+    } else {
+        g_unsetenv(variable);
+    }
+    g_free(standIn);
+    g_free(original);
+}
+
+}  // namespace
+
+// GLib latches the user folders on first use, and WebKit's sandbox binds folders under them into
+// its helper processes, aborting the app when such a path exists but is not a folder (a file
+// named like XDG_CACHE_HOME, a HOME that is a file).
+void latchUsableUserFolders() {
+    // A HOME that is a file is only ever replaced: it is not a folder GLib could create.
+    if (const char* home = g_getenv("HOME"); home && *home && g_file_test(home, G_FILE_TEST_EXISTS) &&
+                                             !g_file_test(home, G_FILE_TEST_IS_DIR)) {
+        latchUsableUserFolder("HOME", "", g_get_home_dir);
+    }
+    latchUsableUserFolder("XDG_CACHE_HOME", ".cache", g_get_user_cache_dir);
+    latchUsableUserFolder("XDG_CONFIG_HOME", ".config", g_get_user_config_dir);
+    latchUsableUserFolder("XDG_DATA_HOME", ".local/share", g_get_user_data_dir);
+}
+
+}  // namespace lorvane::gtk
