@@ -15,8 +15,8 @@
 
 namespace lorvane {
 
-// Starts children with fork and execve, and reaps each one on a thread of its own (one blocking
-// waitid per pid; never waitpid(-1), which would steal WebKit's helper processes).
+// Starts children with a vfork-style clone and execve, and reaps each one on a thread of its own
+// (one blocking waitid per pid; never waitpid(-1), which would steal WebKit's helper processes).
 class PosixProcessLauncher final : public ProcessLauncher {
 public:
     PosixProcessLauncher() = default;
