@@ -99,7 +99,12 @@ std::shared_ptr<Window> GtkShellApplication::createWindow(const WindowSpec& spec
                                             [this] { return onWindowCloseRequest(); });
 }
 
-void GtkShellApplication::activateIgnoringOtherApps() { presentWindows(); }
+// Brings the app's shown windows forward; a window not shown yet is left to its own
+// makeKeyAndOrderFront, which may still be on its way.
+void GtkShellApplication::activateIgnoringOtherApps() {
+    GtkWindow* window = frontWindow();
+    if (window && gtk_widget_get_visible(GTK_WIDGET(window))) gtk_window_present(window);
+}
 
 void GtkShellApplication::presentWindows() {
     if (GtkWindow* window = frontWindow()) gtk_window_present(window);
