@@ -48,7 +48,7 @@ async function loadRounds(list, ctx, results, interrupted) {
 
 // Readiness runs of the shells only; a run whose port another program took is void and run again.
 async function readinessRuns(list, ctx, results, interrupted) {
-    for (const c of list.filter((c) => c.shell && (!opts.readyFor || opts.readyFor.split(",").includes(c.name)))) {
+    for (const c of list.filter((c) => (c.shell || c.navigateOnSignal) && (!opts.readyFor || opts.readyFor.split(",").includes(c.name)))) {
         let done = 0;
         for (let attempt = 0; done < opts.readyRuns && attempt < opts.readyRuns * 3 && !interrupted(); attempt++) {
             const r = await measureRun(c, ctx, "ready");
@@ -66,12 +66,13 @@ async function readinessRuns(list, ctx, results, interrupted) {
 async function main() {
     const workDir = fs.mkdtempSync(path.join(os.tmpdir(), "lorvane-bench-"));
     const ctx = { opts, workDir, clockTicks: Number(execFileSync("getconf", ["CLK_TCK"], { encoding: "utf8" }).trim()) || 100 };
-    const list = contenders(workDir, opts);
+    const all = contenders(workDir, opts);
+    const list = all.filter((c) => !c.navigateOnSignal);
     const started_at = new Date().toISOString();
     const loadBefore = machineLine();
     console.log(`# ${started_at}  ${os.cpus().length} cores  ${loadBefore}`);
     console.log(`# ${versions()}`);
-    console.log(`# contenders: ${list.map((c) => c.name).join(", ")}; ${opts.warmup} warm-up + ${opts.runs} counted rounds; readiness ${opts.readyRuns} runs`);
+    console.log(`# contenders: ${all.map((c) => c.name).join(", ")}; ${opts.warmup} warm-up + ${opts.runs} counted rounds; readiness ${opts.readyRuns} runs`);
 
     const xvfb = await startXvfb(workDir);
     ctx.display = xvfb.display;
@@ -84,7 +85,7 @@ async function main() {
     process.on("SIGTERM", onSignal);
     try {
         await loadRounds(list, ctx, results, () => interrupted);
-        await readinessRuns(list, ctx, results, () => interrupted);
+        await readinessRuns(all, ctx, results, () => interrupted);
     } finally {
         await endProcesses([xvfb.child.pid], "Xvfb");
         const alive = [...started].filter((p) => !isGone(p));

@@ -47,6 +47,12 @@ export function contenders(workDir, opts) {
     const floor = buildFloor(workDir);
     list.push({ name: "floor-gl", argv: () => [floor, URL_] });
     list.push({ name: "floor-cairo", argv: () => [floor, URL_], env: { GSK_RENDERER: "cairo" } });
+    // Both GTK and WebKit painting with the CPU: what the shell picks on a machine without a GPU.
+    const cpu = { GSK_RENDERER: "cairo", WEBKIT_SKIA_ENABLE_CPU_RENDERING: "1" };
+    list.push({ name: "floor-cpu", argv: () => [floor, URL_], env: cpu });
+    // Not a contender of the load rounds: the floor of the shell's last readiness step, told to
+    // load the URL the moment the port listens.
+    list.push({ name: "floor-navigate", navigateOnSignal: true, argv: () => [floor, "--on-usr1", URL_], env: cpu });
     for (const c of opts.commands) list.push({ name: c.name, argv: () => ["sh", "-c", `exec ${c.command} "$0"`, URL_] });
     const chromium = which("chromium");
     if (chromium) {

@@ -105,6 +105,7 @@ async function measureReadiness(run, result) {
     let listenAt;
     try {
         listenAt = await server.listen();
+        if (run.contender.navigateOnSignal) process.kill(child.pid, "SIGUSR1");
     } catch {
         // Someone else took the port meanwhile; the shell may be talking to them, so the run is void.
         result.void = true;

@@ -74,6 +74,9 @@ function printShell(shell, list, results, counted, opts) {
         );
         const tail = ready.map((r) => r.probeToPage).filter((x) => x != null);
         if (tail.length) console.log(`  of which last probe → page request: p50 ${median(tail).toFixed(3)} s, max ${Math.max(...tail).toFixed(3)} s`);
+        // The same step in the bare floor program: WebKit told to load the page as the port listens.
+        const floor = results.filter((r) => r.contender === "floor-navigate" && r.mode === "ready").map((r) => r.readinessLatency).filter((x) => x != null);
+        if (floor.length) console.log(`  the floor of that step (floor-navigate, told to load as the port listens → page request), ${floor.length} runs: p50 ${median(floor).toFixed(3)} s, max ${Math.max(...floor).toFixed(3)} s`);
     }
     // The goals, restated as figures from this run (printed for reading, never asserted).
     const peers = list.filter((c) => !c.shell && !c.name.startsWith("floor"));
