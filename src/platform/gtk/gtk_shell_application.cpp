@@ -99,12 +99,7 @@ std::shared_ptr<Window> GtkShellApplication::createWindow(const WindowSpec& spec
                                             [this] { return onWindowCloseRequest(); });
 }
 
-// Brings the app's shown windows forward; a window not shown yet is left to its own
-// makeKeyAndOrderFront, which may still be on its way.
-void GtkShellApplication::activateIgnoringOtherApps() {
-    GtkWindow* window = frontWindow();
-    if (window && gtk_widget_get_visible(GTK_WIDGET(window))) gtk_window_present(window);
-}
+void GtkShellApplication::activateIgnoringOtherApps() { presentWindows(); }
 
 void GtkShellApplication::presentWindows() {
     if (GtkWindow* window = frontWindow()) gtk_window_present(window);

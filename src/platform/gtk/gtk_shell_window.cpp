@@ -42,28 +42,11 @@ GtkShellWindow::GtkShellWindow(GtkApplication* application, const WindowSpec& sp
     g_signal_connect(window, "close-request", G_CALLBACK(handleCloseRequest), this);
 }
 
-GtkShellWindow::~GtkShellWindow() {
-    if (pendingPresent_) g_source_remove(pendingPresent_);
-    g_signal_handlers_disconnect_by_data(window_.get(), this);
-}
+GtkShellWindow::~GtkShellWindow() { g_signal_handlers_disconnect_by_data(window_.get(), this); }
 
 void GtkShellWindow::center() {}
 
-// Realizing and mapping the window is the costly part of showing it; done first thing on the next
-// turn of the loop, after the caller's next steps, the web view's first load (which starts WebKit's
-// processes) overlaps it instead of waiting for it. The window still appears before anything is
-// drawn, so nothing different is seen.
-void GtkShellWindow::makeKeyAndOrderFront() {
-    if (pendingPresent_) return;
-    pendingPresent_ = g_idle_add_full(G_PRIORITY_HIGH_IDLE, presentNow, this, nullptr);
-}
-
-gboolean GtkShellWindow::presentNow(gpointer self) {
-    auto* shellWindow = static_cast<GtkShellWindow*>(self);
-    shellWindow->pendingPresent_ = 0;
-    gtk_window_present(shellWindow->window_.get());
-    return G_SOURCE_REMOVE;
-}
+void GtkShellWindow::makeKeyAndOrderFront() { gtk_window_present(window_.get()); }
 
 gboolean GtkShellWindow::handleCloseRequest(GtkWindow*, gpointer self) {
     auto* shellWindow = static_cast<GtkShellWindow*>(self);

@@ -32,10 +32,8 @@ public:
 
 private:
     static gboolean handleCloseRequest(GtkWindow* window, gpointer self);
-    static gboolean presentNow(gpointer self);
 
     GObjectPtr<GtkWindow> window_;
-    guint pendingPresent_ = 0;
     std::function<bool()> onCloseRequest_;
 };
 
