@@ -13,8 +13,8 @@ export function which(cmd) {
     return r.status === 0 ? r.stdout.trim() : null;
 }
 
-// A copy of the shell whose bundled server steps aside (the harness already serves the page) and
-// with no voice worker, which the shell tolerates.
+// A copy of the shell with its icons, whose bundled server steps aside (the harness already serves
+// the page) and with no voice worker, which the shell tolerates.
 function benchBundle(workDir, name, bin) {
     const root = path.join(workDir, `bundle-${name}`);
     fs.mkdirSync(path.join(root, "bin"), { recursive: true });
@@ -25,6 +25,9 @@ function benchBundle(workDir, name, bin) {
     fs.mkdirSync(path.join(share, "server"), { recursive: true });
     fs.symlinkSync(process.execPath, path.join(share, "runtime/node"));
     fs.writeFileSync(path.join(share, "server/server.mjs"), "// Steps aside: the benchmark's own server answers on the port.\n");
+    // The icons the build laid out beside its binary, as an installed shell has them.
+    const icons = path.join(path.dirname(bin), "../share/icons");
+    if (fs.existsSync(icons)) fs.cpSync(icons, path.join(root, "share/icons"), { recursive: true });
     return path.join(root, "bin/lorvane");
 }
 

@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { appForTest } from './support/harness.mjs';
-import { waitForText, screenshot, windowGeometry, windowName } from './support/desktop.mjs';
+import { waitForText, screenshot, windowGeometry, windowIconSizes, windowName } from './support/desktop.mjs';
 import { isAlive, waitFor } from './support/util.mjs';
 
 const LOADING_TEXT = 'Запускаем локальное приложение…';
@@ -18,6 +18,8 @@ test('the loading page shows until the server answers; probes come every 0.3 s; 
   const window = await app.mainWindow();
   assert.equal(await windowName(window), 'Lorvane');
   assert.equal((await windowGeometry(window)).WIDTH, 1440);
+  const iconSizes = await windowIconSizes(window);
+  assert.ok(['16x16', '48x48', '128x128'].every((size) => iconSizes.includes(size)), `window icon sizes: ${iconSizes}`);
   const loading = await waitForText('the loading page', window, (text) => text.includes(LOADING_TEXT));
   assert.match(loading, /Lorvane/);
   assert.equal(app.reports('load').length, 0, 'the web app is not shown while the server is not ready');

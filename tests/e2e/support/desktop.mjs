@@ -30,6 +30,12 @@ export async function windowName(id) {
   return xdotool(['getwindowname', String(id)]);
 }
 
+// The sizes of the icon the window hands the window manager, e.g. ['16x16', '48x48'].
+export async function windowIconSizes(id) {
+  const { stdout } = await run('xprop', ['-id', String(id), '_NET_WM_ICON']);
+  return [...stdout.matchAll(/Icon \((\d+) x (\d+)\)/g)].map((m) => `${m[1]}x${m[2]}`);
+}
+
 export async function windowGeometry(id) {
   const out = await xdotool(['getwindowgeometry', '--shell', String(id)]);
   return Object.fromEntries(out.split('\n').filter(Boolean).map((line) => {

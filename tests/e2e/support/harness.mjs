@@ -58,6 +58,8 @@ export class LorvaneApp {
     fs.mkdirSync(path.dirname(this.executable), { recursive: true });
     fs.copyFileSync(this.source, this.executable);
     fs.chmodSync(this.executable, 0o755);
+    // The icons beside the binary, where the app looks for them as it does once installed.
+    fs.cpSync(path.join(path.dirname(this.source), '../share/icons'), path.join(this.root, 'share/icons'), { recursive: true });
     fs.mkdirSync(path.join(this.share, 'runtime'), { recursive: true });
     fs.symlinkSync(process.execPath, path.join(this.share, 'runtime/node'));
     fs.mkdirSync(this.recordDir);
