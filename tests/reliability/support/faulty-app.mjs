@@ -3,7 +3,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { LorvaneApp } from '../../e2e/support/harness.mjs';
 import { requireDisplay, focusWindow, key, copyAllText, windowsOf, windowsNamed } from '../../e2e/support/desktop.mjs';
-import { BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitFor, waitPortsFree, APP_PORT, VOICE_PORT } from '../../e2e/support/util.mjs';
+import { BUILD_DIR, BUNDLE_DIR, assertPortsFree, run, waitFor, waitPortsFree, APP_PORT, VOICE_PORT } from '../../e2e/support/util.mjs';
 
 export const HELPERS = process.env.LORVANE_RELIABILITY_HELPERS ?? path.join(BUILD_DIR, 'tests/reliability');
 export const ERROR_HEADING = 'Не удалось запустить локальный интерфейс';
@@ -58,12 +58,25 @@ export class FaultyApp extends LorvaneApp {
     return waitFor('the Lorvane window', async () => {
       const own = new Set(await windowsOf(this.first.pid));
       return (await windowsNamed('^Lorvane$')).find((id) => own.has(id)) ?? false;
-    }, { timeout, interval: 200 }).catch((err) => {
+    }, { timeout, interval: 200 }).catch(async (err) => {
       // Enough to tell a display that went away from an app that hung or died on its way up.
       const exited = this.first.child.exitCode ?? this.first.child.signalCode;
       const stderr = this.first.stderr().trim().split('\n').slice(-3).join(' / ');
-      throw new Error(`${err.message}; the app ${exited === null ? 'still runs' : `ended (${exited})`}; its stderr: ${stderr}`);
+      const where = exited === null ? ` (${await this.whereItWaits()})` : '';
+      throw new Error(`${err.message}; the app ${exited === null ? 'still runs' : `ended (${exited})`}${where}; its stderr: ${stderr}`);
     });
+  }
+
+  // For a launch that hangs: what the main thread waits in, which children it has, and whether the
+  // display still answers, so a stuck display can be told from a stuck app.
+  async whereItWaits() {
+    const pid = this.first.pid;
+    const read = (file) => { try { return fs.readFileSync(file, 'utf8').trim(); } catch { return '?'; } };
+    const children = read(`/proc/${pid}/task/${pid}/children`).split(/\s+/).filter((c) => /^\d+$/.test(c));
+    const display = await run('xdotool', ['getdisplaygeometry'], { timeout: 5_000 });
+    return `main thread in ${read(`/proc/${pid}/wchan`)}, syscall ${read(`/proc/${pid}/syscall`).split(' ')[0]}; ` +
+      `children: ${children.map((c) => `${c} ${read(`/proc/${c}/comm`)}`).join(', ') || 'none'}; ` +
+      `display ${display.code === 0 ? 'answers' : 'does not answer'}`;
   }
 
   // Text copied out of the window until it contains `needle`; copying needs a working main loop.
