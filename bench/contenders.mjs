@@ -31,10 +31,10 @@ function benchBundle(workDir, name, bin) {
     return path.join(root, "bin/lorvane");
 }
 
-function buildFloor(workDir) {
-    const out = path.join(workDir, "floor");
+function buildFloor(workDir, name = "floor") {
+    const out = path.join(workDir, name);
     const flags = execFileSync("pkg-config", ["--cflags", "--libs", "gtk4", "webkitgtk-6.0"], { encoding: "utf8" }).trim().split(/\s+/);
-    execFileSync("gcc", ["-O2", "-o", out, path.join(here, "floor.c"), ...flags], { stdio: "inherit" });
+    execFileSync("gcc", ["-O2", "-o", out, path.join(here, `${name}.c`), ...flags], { stdio: "inherit" });
     return out;
 }
 
@@ -53,6 +53,9 @@ export function contenders(workDir, opts) {
     // Both GTK and WebKit painting with the CPU: what the shell picks on a machine without a GPU.
     const cpu = { GSK_RENDERER: "cairo", WEBKIT_SKIA_ENABLE_CPU_RENDERING: "1" };
     list.push({ name: "floor-cpu", argv: () => [floor, URL_], env: cpu });
+    // The same as a single-instance app with a menu bar, which is what the shell is (floor_app.c).
+    const floorApp = buildFloor(workDir, "floor_app");
+    list.push({ name: "floor-cpu-app", argv: () => [floorApp, URL_], env: cpu });
     // Not a contender of the load rounds: the floor of the shell's last readiness step, told to
     // load the URL the moment the port listens.
     list.push({ name: "floor-navigate", navigateOnSignal: true, argv: () => [floor, "--on-usr1", URL_], env: cpu });
