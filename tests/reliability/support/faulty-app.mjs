@@ -9,6 +9,12 @@ export const HELPERS = process.env.LORVANE_RELIABILITY_HELPERS ?? path.join(BUIL
 export const ERROR_HEADING = 'Не удалось запустить локальный интерфейс';
 export const LOADING_TEXT = 'Запускаем локальное приложение…';
 
+// Whether the display answers a new client now, and if not, what it says.
+async function displayNow() {
+  const probe = await run('xdotool', ['getdisplaygeometry'], { timeout: 5_000 });
+  return probe.code === 0 ? 'the display answers' : `the display does not answer: ${probe.stderr.trim().split('\n').at(-1)}`;
+}
+
 export class FaultyApp extends LorvaneApp {
   // Besides LorvaneApp's options:
   //   serverScript: source text that replaces the server fixture
@@ -62,7 +68,7 @@ export class FaultyApp extends LorvaneApp {
       // Enough to tell a display that went away from an app that hung or died on its way up.
       const exited = this.first.child.exitCode ?? this.first.child.signalCode;
       const stderr = this.first.stderr().trim().split('\n').slice(-3).join(' / ');
-      const where = exited === null ? ` (${await this.whereItWaits()})` : '';
+      const where = exited === null ? ` (${await this.whereItWaits()})` : ` (${await displayNow()})`;
       throw new Error(`${err.message}; the app ${exited === null ? 'still runs' : `ended (${exited})`}${where}; its stderr: ${stderr}`);
     });
   }
@@ -73,10 +79,8 @@ export class FaultyApp extends LorvaneApp {
     const pid = this.first.pid;
     const read = (file) => { try { return fs.readFileSync(file, 'utf8').trim(); } catch { return '?'; } };
     const children = read(`/proc/${pid}/task/${pid}/children`).split(/\s+/).filter((c) => /^\d+$/.test(c));
-    const display = await run('xdotool', ['getdisplaygeometry'], { timeout: 5_000 });
     return `main thread in ${read(`/proc/${pid}/wchan`)}, syscall ${read(`/proc/${pid}/syscall`).split(' ')[0]}; ` +
-      `children: ${children.map((c) => `${c} ${read(`/proc/${c}/comm`)}`).join(', ') || 'none'}; ` +
-      `display ${display.code === 0 ? 'answers' : 'does not answer'}`;
+      `children: ${children.map((c) => `${c} ${read(`/proc/${c}/comm`)}`).join(', ') || 'none'}; ${await displayNow()}`;
   }
 
   // Text copied out of the window until it contains `needle`; copying needs a working main loop.
