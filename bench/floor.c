@@ -6,6 +6,8 @@
 #include <glib-unix.h>
 #include <string.h>
 
+#include "floor_view.h"
+
 static GMainLoop *loop;
 static WebKitWebView *web_view;
 static const char *url;
@@ -42,14 +44,7 @@ int main(int argc, char **argv) {
     g_unix_signal_add(SIGTERM, on_term, NULL);
     g_unix_signal_add(SIGINT, on_term, NULL);
 
-    /* Fresh data and cache folders come from XDG_DATA_HOME / XDG_CACHE_HOME set by the harness. */
-    char *data = g_build_filename(g_get_user_data_dir(), "floor", NULL);
-    char *cache = g_build_filename(g_get_user_cache_dir(), "floor", NULL);
-    WebKitNetworkSession *session = webkit_network_session_new(data, cache);
-    GtkWidget *view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, NULL));
-    g_object_unref(session);
-    g_free(data);
-    g_free(cache);
+    GtkWidget *view = floor_web_view();
 
     GtkWidget *window = gtk_window_new();
     gtk_window_set_title(GTK_WINDOW(window), "floor");

@@ -5,6 +5,8 @@
 #include <webkit/webkit.h>
 #include <glib-unix.h>
 
+#include "floor_view.h"
+
 static const char *url;
 
 static gboolean on_term(gpointer app) {
@@ -27,13 +29,7 @@ static GMenuModel *menu_bar(void) {
 
 static void on_activate(GtkApplication *app, gpointer data) {
     (void)data;
-    char *folder = g_build_filename(g_get_user_data_dir(), "floor", NULL);
-    char *cache = g_build_filename(g_get_user_cache_dir(), "floor", NULL);
-    WebKitNetworkSession *session = webkit_network_session_new(folder, cache);
-    GtkWidget *view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, NULL));
-    g_object_unref(session);
-    g_free(folder);
-    g_free(cache);
+    GtkWidget *view = floor_web_view();
 
     GtkWidget *window = gtk_application_window_new(app);
     gtk_window_set_title(GTK_WINDOW(window), "floor-app");
