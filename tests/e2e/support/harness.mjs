@@ -5,7 +5,7 @@ import path from 'node:path';
 import crypto from 'node:crypto';
 import { fileURLToPath } from 'node:url';
 import {
-  BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitPortsFree, waitFor, startProcess, stopProcess, readJson, processesWithMarker,
+  BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitPortsFree, waitFor, run, startProcess, stopProcess, readJson, processesWithMarker,
 } from './util.mjs';
 import { requireDisplay, windowsOf, windowsNamed, windowManagerRunning } from './desktop.mjs';
 
@@ -240,7 +240,27 @@ export class LorvaneApp {
       const named = await windowsNamed('^Lorvane$');
       const own = new Set(await windowsOf(this.first.pid));
       return named.find((id) => own.has(id)) ?? named[0] ?? false;
-    }, { timeout, interval: 200 });
+    }, { timeout, interval: 200 }).catch(async (err) => {
+      throw new Error(`${err.message}; ${await this.whyNoWindow()}`);
+    });
+  }
+
+  // Enough to tell a display that went away from an app that hung or died on its way up: whether
+  // the app runs and what its main thread waits in, its children, whether the display answers a
+  // new client, and the app's last words.
+  async whyNoWindow() {
+    const pid = this.first.pid;
+    const exited = this.first.child.exitCode ?? this.first.child.signalCode;
+    const read = (file) => { try { return fs.readFileSync(file, 'utf8').trim(); } catch { return '?'; } };
+    const children = read(`/proc/${pid}/task/${pid}/children`).split(/\s+/).filter((c) => /^\d+$/.test(c));
+    const app = exited === null
+      ? `the app still runs (main thread in ${read(`/proc/${pid}/wchan`)}, syscall ${read(`/proc/${pid}/syscall`).split(' ')[0]}; ` +
+        `children: ${children.map((c) => `${c} ${read(`/proc/${c}/comm`)}`).join(', ') || 'none'})`
+      : `the app ended (${exited})`;
+    const probe = await run('xdotool', ['getdisplaygeometry'], { timeout: 5_000 });
+    const display = probe.code === 0 ? 'the display answers' : `the display does not answer: ${probe.stderr.trim().split('\n').at(-1)}`;
+    const stderr = this.first.stderr().trim().split('\n').slice(-3).join(' / ');
+    return `${app}; ${display}; its stderr: ${stderr}`;
   }
 
   async waitExit(handle = this.first, timeout = 10_000) {

@@ -3,17 +3,11 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { LorvaneApp } from '../../e2e/support/harness.mjs';
 import { requireDisplay, focusWindow, key, copyAllText, windowsOf, windowsNamed } from '../../e2e/support/desktop.mjs';
-import { BUILD_DIR, BUNDLE_DIR, assertPortsFree, run, waitFor, waitPortsFree, APP_PORT, VOICE_PORT } from '../../e2e/support/util.mjs';
+import { BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitFor, waitPortsFree, APP_PORT, VOICE_PORT } from '../../e2e/support/util.mjs';
 
 export const HELPERS = process.env.LORVANE_RELIABILITY_HELPERS ?? path.join(BUILD_DIR, 'tests/reliability');
 export const ERROR_HEADING = 'Не удалось запустить локальный интерфейс';
 export const LOADING_TEXT = 'Запускаем локальное приложение…';
-
-// Whether the display answers a new client now, and if not, what it says.
-async function displayNow() {
-  const probe = await run('xdotool', ['getdisplaygeometry'], { timeout: 5_000 });
-  return probe.code === 0 ? 'the display answers' : `the display does not answer: ${probe.stderr.trim().split('\n').at(-1)}`;
-}
 
 export class FaultyApp extends LorvaneApp {
   // Besides LorvaneApp's options:
@@ -65,22 +59,8 @@ export class FaultyApp extends LorvaneApp {
       const own = new Set(await windowsOf(this.first.pid));
       return (await windowsNamed('^Lorvane$')).find((id) => own.has(id)) ?? false;
     }, { timeout, interval: 200 }).catch(async (err) => {
-      // Enough to tell a display that went away from an app that hung or died on its way up.
-      const exited = this.first.child.exitCode ?? this.first.child.signalCode;
-      const stderr = this.first.stderr().trim().split('\n').slice(-3).join(' / ');
-      const where = exited === null ? ` (${await this.whereItWaits()})` : ` (${await displayNow()})`;
-      throw new Error(`${err.message}; the app ${exited === null ? 'still runs' : `ended (${exited})`}${where}; its stderr: ${stderr}`);
+      throw new Error(`${err.message}; ${await this.whyNoWindow()}`);
     });
-  }
-
-  // For a launch that hangs: what the main thread waits in, which children it has, and whether the
-  // display still answers, so a stuck display can be told from a stuck app.
-  async whereItWaits() {
-    const pid = this.first.pid;
-    const read = (file) => { try { return fs.readFileSync(file, 'utf8').trim(); } catch { return '?'; } };
-    const children = read(`/proc/${pid}/task/${pid}/children`).split(/\s+/).filter((c) => /^\d+$/.test(c));
-    return `main thread in ${read(`/proc/${pid}/wchan`)}, syscall ${read(`/proc/${pid}/syscall`).split(' ')[0]}; ` +
-      `children: ${children.map((c) => `${c} ${read(`/proc/${c}/comm`)}`).join(', ') || 'none'}; ${await displayNow()}`;
   }
 
   // Text copied out of the window until it contains `needle`; copying needs a working main loop.
