@@ -73,7 +73,8 @@ TEST(RendererChoiceTest, WithoutAGpuBothRenderersPaintOnTheCpuUnlessTheUserChose
 
     ::unsetenv("GSK_RENDERER");
     ::unsetenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING");
-    EXPECT_EQ(chooseRenderersForThisMachine(), (std::vector<std::string>{"GSK_RENDERER", "WEBKIT_SKIA_ENABLE_CPU_RENDERING"}));
+    const std::vector<std::string> both{"GSK_RENDERER", "WEBKIT_SKIA_ENABLE_CPU_RENDERING"};
+    EXPECT_EQ(chooseRenderersForThisMachine(), both);
     EXPECT_STREQ(std::getenv("GSK_RENDERER"), "cairo");
     ::unsetenv("GSK_RENDERER");
     ::unsetenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING");

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace lorvane::gtk {
 
@@ -33,8 +34,10 @@ std::vector<std::string> chooseRenderersForThisMachine() {
     GraphicsDevices devices;
     if (const char* forced = g_getenv("LIBGL_ALWAYS_SOFTWARE")) devices.forcedSoftwareGl = forced;
     if (machineOffersHardwareGl(devices)) return {};
+    constexpr std::pair<const char*, const char*> kCpuPainting[] = {{"GSK_RENDERER", "cairo"},
+                                                                    {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}};
     std::vector<std::string> set;
-    for (const auto& [name, value] : {std::pair{"GSK_RENDERER", "cairo"}, std::pair{"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}}) {
+    for (const auto& [name, value] : kCpuPainting) {
         if (g_getenv(name)) continue;  // the user's choice stands, and is passed on as it was
         g_setenv(name, value, TRUE);
         set.emplace_back(name);

@@ -136,8 +136,8 @@ LORVANE_CHILD_CODE void closeRange(int first, int last, long descriptorLimit) {
 
 #ifdef __linux__
     if (plan.endsWithShell) {
-        // PDEATHSIG fires when the *thread* that forked ends, not the process: launches must come
-        // from the main thread, which lives as long as the shell.
+        // PDEATHSIG fires when the *thread* that started the child ends, not the process: launches
+        // must come from the main thread, which lives as long as the shell.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         // The shell may have died before the request took effect; then nobody will send it.
         if (::getppid() != plan.shellPid) ::_exit(127);
@@ -324,16 +324,16 @@ Result<std::shared_ptr<ChildProcess>> PosixProcessLauncher::launch(const LaunchS
         descriptorLimit(),
     };
 
-    // With every signal blocked while the child starts, no handler of the shell can run in the child before
-    // it has reset the dispositions; the child unblocks them just before exec.
+    // With every signal blocked while the child starts, no handler of the shell can run in the
+    // child before it has reset the dispositions; the child unblocks them just before exec.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = startChild(plan);
-    const int forkError = errno;
+    const int startError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (pid < 0) return Failure{describe("cannot start", spec.executable, forkError)};
+    if (pid < 0) return Failure{describe("cannot start", spec.executable, startError)};
 
     errorWrite.reset();
     output.reset();
