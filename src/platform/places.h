@@ -7,6 +7,12 @@
 
 namespace lorvane {
 
+// How this copy of the app reached the machine, and so how a newer release replaces it.
+enum class PackageKind {
+    DiskImage,      // an image the user downloads and copies the app out of
+    SystemPackage,  // a package the system's package manager installs
+};
+
 class Places {
 public:
     virtual ~Places() = default;
@@ -20,6 +26,8 @@ public:
     virtual std::string home() const = 0;
     // The version of the installed app ("1.2.3"), absent when the build carries none.
     virtual std::optional<std::string> installedVersion() const = 0;
+    // The kind of package the app is installed from; fixed for a build.
+    virtual PackageKind packageKind() const = 0;
 };
 
 // The shell's own process environment, as it passes it on to the processes it starts.

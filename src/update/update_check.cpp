@@ -34,7 +34,7 @@ void AppDelegate::checkForUpdates(bool showCurrentVersion) {
         // The posted closure holds the delegate strongly: once an answer is on its way to the
         // user it is shown, even if nothing else holds the delegate any more.
         self->platform_.queue.post([self, outcome, showCurrentVersion] {
-            const auto alert = alertForOutcome(outcome, showCurrentVersion);
+            const auto alert = alertForOutcome(outcome, showCurrentVersion, self->platform_.places.packageKind());
             if (!alert) return;
             const int answer = self->platform_.application.runModalAlert(*alert);
             if (outcome.verdict == UpdateVerdict::NewerRelease && answer == kAlertFirstButtonReturn) {

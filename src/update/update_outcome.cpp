@@ -16,9 +16,24 @@ UpdateOutcome decideUpdate(const std::optional<HttpResponse>& response, std::str
             std::move(manifestVersion.value()), std::move(installedVersion)};
 }
 
-Alert newerReleaseAlert(const std::string& manifestVersion) {
-    return {"Доступно обновление Lorvane " + manifestVersion,
-            "Скачайте новый DMG и замените приложение. Официальная Apple-подпись на этом этапе не используется.",
+namespace {
+
+// What the user does with the download: the same step, told for the package they installed from.
+const char* newerReleaseInstructions(PackageKind kind) {
+    switch (kind) {
+        case PackageKind::DiskImage:
+            return "Скачайте новый DMG и замените приложение. Официальная Apple-подпись на этом этапе не "
+                   "используется.";
+        case PackageKind::SystemPackage:
+            return "Скачайте новый пакет и установите его.";
+    }
+    return "";
+}
+
+}  // namespace
+
+Alert newerReleaseAlert(const std::string& manifestVersion, PackageKind kind) {
+    return {"Доступно обновление Lorvane " + manifestVersion, newerReleaseInstructions(kind),
             {"Открыть загрузки", "Позже"}};
 }
 
@@ -30,10 +45,10 @@ Alert checkFailedAlert() {
     return {"Не удалось проверить обновления", "Проверьте подключение к интернету и повторите позже.", {"OK"}};
 }
 
-std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, bool showCurrentVersion) {
+std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, bool showCurrentVersion, PackageKind kind) {
     switch (outcome.verdict) {
         case UpdateVerdict::NewerRelease:
-            return newerReleaseAlert(outcome.manifestVersion);
+            return newerReleaseAlert(outcome.manifestVersion, kind);
         case UpdateVerdict::NotNewer:
             if (showCurrentVersion) return upToDateAlert(outcome.installedVersion);
             return std::nullopt;

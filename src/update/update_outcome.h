@@ -6,6 +6,7 @@
 
 #include "platform/application.h"
 #include "platform/http_client.h"
+#include "platform/places.h"
 
 namespace lorvane {
 
@@ -28,13 +29,14 @@ struct UpdateOutcome {
 // Pure: reads the answer and orders the manifest's version against `installedVersion`.
 UpdateOutcome decideUpdate(const std::optional<HttpResponse>& response, std::string installedVersion);
 
-// The three alerts. Versions are inserted exactly as given, without trimming.
-Alert newerReleaseAlert(const std::string& manifestVersion);  // "Открыть загрузки" answers 1000
+// The three alerts. Versions are inserted exactly as given, without trimming. How to install the
+// newer release depends on what the user installed this one from (`kind`).
+Alert newerReleaseAlert(const std::string& manifestVersion, PackageKind kind);  // "Открыть загрузки" answers 1000
 Alert upToDateAlert(const std::string& installedVersion);
 Alert checkFailedAlert();
 
 // The alert for `outcome`, or none. A newer release is always announced; the other outcomes
 // only when the user asked (`showCurrentVersion`), so the check at launch stays silent.
-std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, bool showCurrentVersion);
+std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, bool showCurrentVersion, PackageKind kind);
 
 }  // namespace lorvane

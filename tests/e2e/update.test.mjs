@@ -11,7 +11,8 @@ import { makeCertificates, startUpdateServer } from './support/update-server.mjs
 import { waitFor } from './support/util.mjs';
 
 const NEWER = {
-  labels: ['Доступно обновление Lorvane 9.9.9', 'Скачайте новый DMG и замените приложение. Официальная Apple-подпись на этом этапе не используется.'],
+  // The Linux app is installed from a package, and says so.
+  labels: ['Доступно обновление Lorvane 9.9.9', 'Скачайте новый пакет и установите его.'],
   buttons: ['Открыть загрузки', 'Позже'],
 };
 const UP_TO_DATE = { labels: ['Установлена актуальная версия', 'Lorvane 0.1.0'], buttons: ['OK'] };

@@ -1,4 +1,4 @@
-// The Linux places: XDG folders, the home folder and the resources beside the executable.
+// The Linux places: XDG folders, the home folder and the resources where the install layout puts them.
 #ifdef __linux__
 #include <filesystem>
 #include <vector>
@@ -57,29 +57,35 @@ TEST(PosixLinuxPlacesTest, UserFoldersFollowXdgAndFallBackUnderHome) {
     }
 }
 
-TEST(PosixLinuxPlacesTest, ResourceDirectoryIsShareLorvaneBesideTheExecutablesFolder) {
+TEST(PosixLinuxPlacesTest, ResourceDirectoryFollowsTheInstallLayoutThenTheBuildTree) {
     TempDir dir;
-    std::filesystem::create_directories(dir.path() / "with/bin");
-    std::filesystem::create_directories(dir.path() / "with/share/lorvane");
-    std::filesystem::create_directories(dir.path() / "without/bin");
-    std::filesystem::create_directories(dir.path() / "file/bin");
-    std::filesystem::create_directories(dir.path() / "file/share");
+    for (const char* folder : {"with/bin", "with/share/lorvane", "without/bin", "file/bin", "file/share",
+                               "deep/libexec/lorvane", "deep/share/lorvane", "games/bin", "games/share/games/lorvane",
+                               "both/bin", "both/share/lorvane", "both/share/games/lorvane"}) {
+        std::filesystem::create_directories(dir.path() / folder);
+    }
     posix_test::writeFile(dir / "file/share/lorvane", "");
-    const std::string resources = dir / "with/share/lorvane";
+    const std::string standard = "../share/lorvane";
     const struct {
         const char* name;
         std::string executable;
+        std::string fromExecutable;
         std::optional<std::string> expected;
     } cases[] = {
-        {"present", dir / "with/bin/lorvane", resources},
-        {"reached through dot-dot", dir / "without/../with/bin/lorvane", resources},
-        {"absent", dir / "without/bin/lorvane", std::nullopt},
-        {"a file in its place", dir / "file/bin/lorvane", std::nullopt},
-        {"executable unknown", "", std::nullopt},
+        {"present", dir / "with/bin/lorvane", standard, dir / "with/share/lorvane"},
+        {"reached through dot-dot", dir / "without/../with/bin/lorvane", standard, dir / "with/share/lorvane"},
+        {"absent", dir / "without/bin/lorvane", standard, std::nullopt},
+        {"a file in its place", dir / "file/bin/lorvane", standard, std::nullopt},
+        {"executable unknown", "", standard, std::nullopt},
+        {"binary two folders down", dir / "deep/libexec/lorvane/lorvane", "../../share/lorvane", dir / "deep/share/lorvane"},
+        {"data folder elsewhere", dir / "games/bin/lorvane", "../share/games/lorvane", dir / "games/share/games/lorvane"},
+        {"the install layout first", dir / "both/bin/lorvane", "../share/games/lorvane", dir / "both/share/games/lorvane"},
+        {"build tree of another layout", dir / "with/bin/lorvane", "../share/games/lorvane", dir / "with/share/lorvane"},
+        {"neither", dir / "deep/libexec/lorvane/lorvane", standard, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(LinuxPlaces({}, c.executable).resourceDirectory(), c.expected);
+        EXPECT_EQ(LinuxPlaces({}, c.executable, c.fromExecutable).resourceDirectory(), c.expected);
     }
 }
 

@@ -153,11 +153,13 @@ public:
     std::string applicationSupport() const override { return support; }
     std::string home() const override { return homeFolder; }
     std::optional<std::string> installedVersion() const override { return version; }
+    PackageKind packageKind() const override { return kind; }
     std::optional<std::string> resources = "/app/share/lorvane";
     std::string logs = "/home/user/.local/state";
     std::string support = "/home/user/.local/share";
     std::string homeFolder = "/home/user";
     std::optional<std::string> version = "1.0.0";
+    PackageKind kind = PackageKind::DiskImage;
 };
 
 class FakeEnvironment final : public ProcessEnvironmentSource {

@@ -84,12 +84,15 @@ TEST(UpdateDecision, UnusableAnswerFailsWhateverTheInstalledVersion) {
 struct AlertCase {
     UpdateVerdict verdict;
     bool showCurrentVersion;
+    PackageKind kind;
     std::optional<Alert> expected;
 };
 
 const Alert kNewer{"Доступно обновление Lorvane 1.10.0",
                    "Скачайте новый DMG и замените приложение. Официальная Apple-подпись на этом этапе не используется.",
                    {"Открыть загрузки", "Позже"}};
+const Alert kNewerPackage{"Доступно обновление Lorvane 1.10.0", "Скачайте новый пакет и установите его.",
+                          {"Открыть загрузки", "Позже"}};
 const Alert kUpToDate{"Установлена актуальная версия", "Lorvane 1.9.3", {"OK"}};
 const Alert kFailed{"Не удалось проверить обновления", "Проверьте подключение к интернету и повторите позже.", {"OK"}};
 
@@ -98,7 +101,7 @@ class UpdateAlertTable : public ::testing::TestWithParam<AlertCase> {};
 TEST_P(UpdateAlertTable, ChoosesAtMostOneAlert) {
     const AlertCase& c = GetParam();
     const UpdateOutcome outcome{c.verdict, c.verdict == UpdateVerdict::Failed ? "" : "1.10.0", "1.9.3"};
-    const auto alert = alertForOutcome(outcome, c.showCurrentVersion);
+    const auto alert = alertForOutcome(outcome, c.showCurrentVersion, c.kind);
     ASSERT_EQ(alert.has_value(), c.expected.has_value());
     if (!alert) return;
     EXPECT_EQ(alert->messageText, c.expected->messageText);
@@ -106,13 +109,18 @@ TEST_P(UpdateAlertTable, ChoosesAtMostOneAlert) {
     EXPECT_EQ(alert->buttons, c.expected->buttons);
 }
 
+// Only the newer-release advice depends on what the app was installed from.
 INSTANTIATE_TEST_SUITE_P(Update, UpdateAlertTable, ::testing::Values(
-    AlertCase{UpdateVerdict::NewerRelease, true, kNewer},
-    AlertCase{UpdateVerdict::NewerRelease, false, kNewer},
-    AlertCase{UpdateVerdict::NotNewer, true, kUpToDate},
-    AlertCase{UpdateVerdict::NotNewer, false, std::nullopt},
-    AlertCase{UpdateVerdict::Failed, true, kFailed},
-    AlertCase{UpdateVerdict::Failed, false, std::nullopt}));
+    AlertCase{UpdateVerdict::NewerRelease, true, PackageKind::DiskImage, kNewer},
+    AlertCase{UpdateVerdict::NewerRelease, false, PackageKind::DiskImage, kNewer},
+    AlertCase{UpdateVerdict::NewerRelease, true, PackageKind::SystemPackage, kNewerPackage},
+    AlertCase{UpdateVerdict::NewerRelease, false, PackageKind::SystemPackage, kNewerPackage},
+    AlertCase{UpdateVerdict::NotNewer, true, PackageKind::DiskImage, kUpToDate},
+    AlertCase{UpdateVerdict::NotNewer, true, PackageKind::SystemPackage, kUpToDate},
+    AlertCase{UpdateVerdict::NotNewer, false, PackageKind::SystemPackage, std::nullopt},
+    AlertCase{UpdateVerdict::Failed, true, PackageKind::DiskImage, kFailed},
+    AlertCase{UpdateVerdict::Failed, true, PackageKind::SystemPackage, kFailed},
+    AlertCase{UpdateVerdict::Failed, false, PackageKind::SystemPackage, std::nullopt}));
 
 }  // namespace
 }  // namespace lorvane

@@ -1,4 +1,4 @@
-// Where things live on Linux: resources beside the executable, user folders after XDG.
+// Where things live on Linux: resources where the install layout puts them, user folders after XDG.
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -23,10 +23,22 @@ std::string currentExecutablePath() {
     return {};
 }
 
+// The build tree lays the bundle out in share/lorvane beside bin/ whatever the install layout, so a
+// build configured for another layout still runs from where it was built.
+constexpr const char* kBuildTreeResourcesFromExecutable = "../share/lorvane";
+
 // "/a/b/" and "/a/b" name the same folder; the app appends "/Lorvane/..." to these.
 std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
+}
+
+std::optional<std::string> existingFolder(const std::filesystem::path& candidate) {
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(candidate, error);
+    if (error) resolved = candidate.lexically_normal();
+    if (!std::filesystem::is_directory(resolved, error)) return std::nullopt;
+    return withoutTrailingSlashes(resolved.string());
 }
 
 std::optional<std::string> passwordDatabaseHome() {
@@ -52,17 +64,18 @@ std::optional<std::string> passwordDatabaseHome() {
 LinuxPlaces::LinuxPlaces() : LinuxPlaces(PosixEnvironment().snapshot(), currentExecutablePath()) {}
 
 LinuxPlaces::LinuxPlaces(Environment environment, std::string executablePath)
-    : environment_(std::move(environment)), executablePath_(std::move(executablePath)) {}
+    : LinuxPlaces(std::move(environment), std::move(executablePath), LORVANE_RESOURCES_FROM_BINDIR) {}
+
+LinuxPlaces::LinuxPlaces(Environment environment, std::string executablePath, std::string resourcesFromExecutable)
+    : environment_(std::move(environment)),
+      executablePath_(std::move(executablePath)),
+      resourcesFromExecutable_(std::move(resourcesFromExecutable)) {}
 
 std::optional<std::string> LinuxPlaces::resourceDirectory() const {
     if (executablePath_.empty()) return std::nullopt;
-    const std::filesystem::path candidate =
-        std::filesystem::path(executablePath_).parent_path() / ".." / "share" / "lorvane";
-    std::error_code error;
-    std::filesystem::path resolved = std::filesystem::weakly_canonical(candidate, error);
-    if (error) resolved = candidate.lexically_normal();
-    if (!std::filesystem::is_directory(resolved, error)) return std::nullopt;
-    return withoutTrailingSlashes(resolved.string());
+    const std::filesystem::path binDirectory = std::filesystem::path(executablePath_).parent_path();
+    if (auto installed = existingFolder(binDirectory / resourcesFromExecutable_)) return installed;
+    return existingFolder(binDirectory / kBuildTreeResourcesFromExecutable);
 }
 
 std::string LinuxPlaces::userLogFolder() const { return xdgFolder("XDG_STATE_HOME", ".local/state"); }
@@ -81,6 +94,10 @@ std::optional<std::string> LinuxPlaces::installedVersion() const {
     if (version.empty()) return std::nullopt;
     return version;
 }
+
+// Linux installs come from the distribution's package manager (or a `cmake --install`, which
+// is updated the same way: by installing the newer build over it).
+PackageKind LinuxPlaces::packageKind() const { return PackageKind::SystemPackage; }
 
 std::string LinuxPlaces::xdgFolder(const char* variable, const char* fallbackUnderHome) const {
     // The XDG base directory rules ignore relative values (and so empty ones).

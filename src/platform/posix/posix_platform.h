@@ -66,6 +66,9 @@ class LinuxPlaces final : public Places {
 public:
     LinuxPlaces();
     LinuxPlaces(Environment environment, std::string executablePath);
+    // `resourcesFromExecutable`: the resource folder relative to the executable's folder in the
+    // install layout; the two-argument form takes the one the build compiled in.
+    LinuxPlaces(Environment environment, std::string executablePath, std::string resourcesFromExecutable);
     static LinuxPlaces forThisProcess() { return LinuxPlaces(); }
 
     std::optional<std::string> resourceDirectory() const override;
@@ -73,6 +76,7 @@ public:
     std::string applicationSupport() const override;
     std::string home() const override;
     std::optional<std::string> installedVersion() const override;
+    PackageKind packageKind() const override;
 
 private:
     // `variable` when it holds an absolute path, else the home folder + `fallbackUnderHome`.
@@ -80,6 +84,7 @@ private:
 
     Environment environment_;
     std::string executablePath_;  // empty when unknown: then there is no resource directory
+    std::string resourcesFromExecutable_;
 };
 
 // The process's `environ`, copied afresh on every call, less the variables the shell set in its
