@@ -1,19 +1,36 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build, run and test Lorvane (needs root or sudo).
+# Installs what a fresh Debian 12 machine lacks for Lorvane (needs root or sudo).
+#   install-deps.sh run   what building and running the app needs (scripts/run.sh)
+#   install-deps.sh       that and everything the tests need (scripts/test.sh, CI)
 set -euo pipefail
 
-packages=(
+run_packages=(
   # build
-  build-essential cmake pkg-config googletest libgtest-dev liburiparser-dev nlohmann-json3-dev
+  build-essential cmake pkg-config liburiparser-dev nlohmann-json3-dev
   libgtk-4-dev libwebkitgtk-6.0-dev libsoup-3.0-dev
-  # the sample services' runtime
-  nodejs
+  # the sample services' runtime, and Cyrillic glyphs for the app's Russian texts
+  nodejs fonts-dejavu-core
+  # a virtual screen with its own session bus, for machines without a display
+  xvfb xauth dbus-x11
+)
+test_packages=(
+  googletest libgtest-dev
   # the desktop under a virtual display, and reading it from outside
-  xvfb xauth dbus-x11 xdotool xclip imagemagick x11-utils openbox fonts-dejavu-core
-  at-spi2-core libglib2.0-bin iproute2
+  xdotool xclip imagemagick x11-utils openbox at-spi2-core libglib2.0-bin iproute2
   # test certificates for the update check
   openssl ca-certificates
+  # building the .deb (library dependencies) and checking its metadata
+  dpkg-dev file appstream desktop-file-utils
 )
+
+case "${1:-all}" in
+  run) packages=("${run_packages[@]}") ;;
+  all) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: $0 [run|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

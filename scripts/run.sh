@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs Lorvane with the bundled sample services.
+# Installs what is missing to build and run, builds, and runs Lorvane with the bundled sample services.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh run
 build=${LORVANE_BUILD_DIR:-build}
-cmake -S . -B "$build"
+# The tests need packages of their own (scripts/test.sh installs them and turns the tests back on).
+cmake -S . -B "$build" -DLORVANE_TESTS=OFF
 cmake --build "$build" -j"$(nproc)" --target lorvane lorvane_bundle
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec "$build/bin/lorvane"

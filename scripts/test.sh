@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
 build=${LORVANE_BUILD_DIR:-build}
-cmake -S . -B "$build" -DLORVANE_WERROR=ON
+cmake -S . -B "$build" -DLORVANE_WERROR=ON -DLORVANE_TESTS=ON
 cmake --build "$build" -j"$jobs"
 # A desktop test whose virtual display or session bus dies under it is run once more; a test that
 # fails twice fails the run.
