@@ -111,15 +111,16 @@ function proxyVoice(req, res, rest) {
   if (Number(req.headers['content-length'] ?? 0) > MAX_VOICE_UPLOAD_BYTES) {
     return sendJson(res, 413, { error: 'recording too large' });
   }
+  // Range and its answer's headers pass through, so the page can seek in a note.
   const headers = {};
-  for (const name of ['content-type', 'content-length', 'x-note-title', 'accept']) {
+  for (const name of ['content-type', 'content-length', 'x-note-title', 'accept', 'range']) {
     if (req.headers[name] !== undefined) headers[name] = req.headers[name];
   }
   const upstream = http.request(
     { hostname: voiceApi.hostname, port: voiceApi.port || 80, method: req.method, path: rest, headers, timeout: 30000 },
     (answer) => {
       const out = {};
-      for (const name of ['content-type', 'content-length']) {
+      for (const name of ['content-type', 'content-length', 'content-range', 'accept-ranges']) {
         if (answer.headers[name] !== undefined) out[name] = answer.headers[name];
       }
       res.writeHead(answer.statusCode ?? 502, { ...out, 'cache-control': 'no-store' });

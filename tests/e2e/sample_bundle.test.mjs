@@ -1,4 +1,5 @@
-// The real sample services inside the app: voice notes recorded, stored by the worker, listed; no-microphone message.
+// The real sample services inside the app: voice notes recorded, stored, listed and deleted; the microphone only
+// on in the voice view; the no-microphone message.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -18,7 +19,7 @@ async function openVoiceView(app) {
   return window;
 }
 
-test('a note recorded in the voice view reaches the worker and is listed; quitting stops both services', async (t) => {
+test('a note recorded in the voice view reaches the worker, is listed and can be deleted; quitting stops both services', async (t) => {
   const app = appForTest(t, { sampleBundle: true });
   await app.launch();
   const window = await openVoiceView(app);
@@ -40,12 +41,33 @@ test('a note recorded in the voice view reaches the worker and is listed; quitti
   const state = JSON.parse(fs.readFileSync(path.join(app.dataHome, 'Lorvane/gateway/state.json'), 'utf8'));
   assert.equal(state.lastView, 'voice');
 
+  // The note's delete button comes right after the record button.
+  await key('Tab', 'Return');
+  await waitForText('the note to be deleted', window, (s) => s.includes('Заметка удалена.') && s.includes('Пока нет ни одной заметки.'));
+  assert.ok(logHas(app.serverLog, new RegExp(`DELETE /api/voice/notes/${notes[0].id} 204`)));
+  assert.deepEqual(fs.readdirSync(path.join(app.dataHome, 'Lorvane/voice/notes')), []);
+
   await focusWindow(window);
   await key('ctrl+q');
   assert.equal((await app.waitExit()).code, 0);
   await app.waitNoLeftovers();
   assert.ok(logHas(app.serverLog, /SIGTERM received/), 'the server logged its shutdown');
   assert.ok(logHas(app.voiceLog, /SIGTERM received/), 'the worker logged its shutdown');
+});
+
+test('leaving the voice view while recording turns the microphone off and keeps what was said', async (t) => {
+  const app = appForTest(t, { sampleBundle: true });
+  await app.launch();
+  const window = await openVoiceView(app);
+  await key('space');
+  await waitForText('the recording to start', window, (s) => s.includes('Идёт запись…') && s.includes('Микрофон включён'));
+
+  // Back to the main view by keyboard, as a user would: from the record button to the first tab.
+  await key('shift+Tab', 'shift+Tab', 'Return');
+  const text = await waitForText('the main view', window, (s) => s.includes('Добро пожаловать'));
+  assert.doesNotMatch(text, /Микрофон включён/, 'the microphone is released');
+  await waitFor('the recording to be saved', () => logHas(app.serverLog, /POST \/api\/voice\/notes 201/), { timeout: 15_000 });
+  await screenshot('sample-left-voice-view');
 });
 
 test('without a microphone the voice view says so in Russian', async (t) => {

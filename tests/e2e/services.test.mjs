@@ -1,4 +1,4 @@
-// The bundled server and voice worker on their own: notes round-trip, refusals, state and shutdown.
+// The bundled server and voice worker on their own: notes round-trip, ranges, deletion, refusals, state and shutdown.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -64,6 +64,74 @@ test('a recorded note goes through the server to the worker and comes back byte 
 
   const stored = fs.readdirSync(path.join(tmp, 'voice/notes')).sort();
   assert.deepEqual(stored, [`${note.id}.json`, `${note.id}.webm`]);
+});
+
+async function createNote(audio, type = 'audio/webm') {
+  const created = await fetch(`${base}/api/voice/notes`, { method: 'POST', headers: { 'content-type': type }, body: audio });
+  assert.equal(created.status, 201);
+  return created.json();
+}
+
+test('a note is served in byte ranges through the server, so the page can seek in it', async () => {
+  const audio = Buffer.from(Array.from({ length: 4096 }, (_, i) => (i * 7 + 3) % 256));
+  const note = await createNote(audio);
+  const whole = { status: 200, range: null, body: [0, 4096] };
+  const cases = [
+    { name: 'no range', header: undefined, ...whole },
+    { name: 'the start', header: 'bytes=0-99', status: 206, range: 'bytes 0-99/4096', body: [0, 100] },
+    { name: 'from an offset to the end', header: 'bytes=4000-', status: 206, range: 'bytes 4000-4095/4096', body: [4000, 4096] },
+    { name: 'the last bytes', header: 'bytes=-96', status: 206, range: 'bytes 4000-4095/4096', body: [4000, 4096] },
+    { name: 'one byte', header: 'bytes=17-17', status: 206, range: 'bytes 17-17/4096', body: [17, 18] },
+    { name: 'an end past the file, clipped', header: 'bytes=4000-99999', status: 206, range: 'bytes 4000-4095/4096', body: [4000, 4096] },
+    { name: 'more last bytes than the file has', header: 'bytes=-99999', status: 206, range: 'bytes 0-4095/4096', body: [0, 4096] },
+    { name: 'a start at the end', header: 'bytes=4096-', status: 416, range: 'bytes */4096', body: [0, 0] },
+    { name: 'a start past the end', header: 'bytes=5000-6000', status: 416, range: 'bytes */4096', body: [0, 0] },
+    { name: 'no last bytes', header: 'bytes=-0', status: 416, range: 'bytes */4096', body: [0, 0] },
+    { name: 'end before start: ignored', header: 'bytes=5-2', ...whole },
+    { name: 'several ranges: ignored', header: 'bytes=0-1,5-6', ...whole },
+    { name: 'another unit: ignored', header: 'items=0-5', ...whole },
+    { name: 'no numbers: ignored', header: 'bytes=-', ...whole },
+  ];
+  for (const c of cases) {
+    const answer = await fetch(`${base}/api/voice/notes/${note.id}/audio`, { headers: c.header ? { range: c.header } : {} });
+    const body = Buffer.from(await answer.arrayBuffer());
+    assert.equal(answer.status, c.status, c.name);
+    assert.equal(answer.headers.get('content-range'), c.range, c.name);
+    assert.equal(answer.headers.get('accept-ranges'), 'bytes', c.name);
+    assert.equal(Number(answer.headers.get('content-length')), c.body[1] - c.body[0], c.name);
+    assert.deepEqual(body, audio.subarray(...c.body), c.name);
+  }
+});
+
+test('a deleted note is gone from the list and the disk; a delete touches nothing else', async () => {
+  const notesDir = path.join(tmp, 'voice/notes');
+  const kept = await createNote(Buffer.from('kept'), 'audio/ogg');
+  const doomed = await createNote(Buffer.from('doomed'));
+  // Metadata that names another note's recording must not take that recording with it.
+  const forged = await createNote(Buffer.from('forged'));
+  const forgedMeta = path.join(notesDir, `${forged.id}.json`);
+  fs.writeFileSync(forgedMeta, JSON.stringify({ ...forged, file: kept.file }));
+
+  const cases = [
+    { name: 'a note', url: `${base}/api/voice/notes/${doomed.id}`, status: 204 },
+    { name: 'the same note again', url: `${base}/api/voice/notes/${doomed.id}`, status: 404 },
+    { name: 'a note that never was', url: `${base}/api/voice/notes/1700000000000-00000000`, status: 404 },
+    { name: 'metadata naming another recording', url: `${base}/api/voice/notes/${forged.id}`, status: 204 },
+    { name: 'encoded traversal in a note id', url: `${base}/api/voice/notes/..%2f..%2fgateway%2fstate.json`, status: 400 },
+    { name: 'traversal straight at the worker', url: `http://127.0.0.1:${VOICE_PORT}/notes/..%2f${kept.id}`, status: 400 },
+    { name: 'a recording rather than its note', url: `${base}/api/voice/notes/${kept.id}/audio`, status: 405 },
+    { name: 'the whole list', url: `${base}/api/voice/notes`, status: 405 },
+  ];
+  for (const c of cases) {
+    assert.equal((await fetch(c.url, { method: 'DELETE' })).status, c.status, c.name);
+  }
+  const listed = (await (await fetch(`${base}/api/voice/notes`)).json()).notes.map((n) => n.id);
+  assert.ok(listed.includes(kept.id) && !listed.includes(doomed.id) && !listed.includes(forged.id), listed.join(', '));
+  const files = fs.readdirSync(notesDir);
+  assert.deepEqual(files.filter((f) => f.startsWith(doomed.id) || f === `${forged.id}.json`), []);
+  assert.ok(files.includes(kept.file) && files.includes(`${kept.id}.json`), 'the other note is untouched');
+  assert.deepEqual(Buffer.from(await (await fetch(`${base}/api/voice/notes/${kept.id}/audio`)).arrayBuffer()), Buffer.from('kept'));
+  assert.equal((await fetch(`${base}/api/voice/notes/${doomed.id}/audio`)).status, 404);
 });
 
 // A body sent without Content-Length, so only counting the bytes can bound it.

@@ -1,4 +1,4 @@
-// Page logic of the Lorvane web app: view switching, the saved draft and voice-note recording.
+// Page logic of the Lorvane web app: view switching, the saved draft, voice-note recording and the notes list.
 
 const views = { main: document.getElementById('view-main'), voice: document.getElementById('view-voice') };
 const $ = (id) => document.getElementById(id);
@@ -23,6 +23,8 @@ function render() {
     $('record').focus({ preventScroll: true });
     refreshNotes();
   } else {
+    // The microphone is only ever on where the user can see that it records.
+    stopRecording();
     checkVoiceService();
   }
 }
@@ -81,22 +83,46 @@ async function refreshNotes() {
     $('notes-empty').textContent = 'Голосовой сервис недоступен: список заметок не загружен.';
     return;
   }
-  list.replaceChildren(...notes.map((note) => {
-    const item = document.createElement('li');
-    const title = document.createElement('strong');
-    title.textContent = note.title || `Заметка от ${dateFormat.format(new Date(note.createdAt))}`;
-    const info = document.createElement('span');
-    info.className = 'muted small';
-    info.textContent = `${(note.size / 1024).toFixed(1)} КБ`;
-    const audio = document.createElement('audio');
-    audio.controls = true;
-    audio.preload = 'none';
-    audio.src = `/api/voice/notes/${encodeURIComponent(note.id)}/audio`;
-    item.append(title, info, audio);
-    return item;
-  }));
+  list.replaceChildren(...notes.map(noteItem));
   $('notes-empty').hidden = notes.length > 0;
   $('notes-empty').textContent = 'Пока нет ни одной заметки.';
+}
+
+function noteItem(note) {
+  const item = document.createElement('li');
+  const head = document.createElement('div');
+  head.className = 'note-head';
+  const title = document.createElement('strong');
+  title.textContent = note.title || `Заметка от ${dateFormat.format(new Date(note.createdAt))}`;
+  const info = document.createElement('span');
+  info.className = 'muted small';
+  info.textContent = `${(note.size / 1024).toFixed(1)} КБ`;
+  const remove = document.createElement('button');
+  remove.className = 'quiet';
+  remove.textContent = 'Удалить';
+  remove.setAttribute('aria-label', `Удалить: ${title.textContent}`);
+  remove.addEventListener('click', () => deleteNote(note, remove));
+  head.append(title, info, remove);
+  const audio = document.createElement('audio');
+  audio.controls = true;
+  audio.preload = 'none';
+  audio.src = `/api/voice/notes/${encodeURIComponent(note.id)}/audio`;
+  item.append(head, audio);
+  return item;
+}
+
+async function deleteNote(note, button) {
+  button.disabled = true;
+  let answer = null;
+  try {
+    answer = await fetch(`/api/voice/notes/${encodeURIComponent(note.id)}`, { method: 'DELETE' });
+  } catch { /* reported below */ }
+  // Already gone (deleted from another window, say) is as good as deleted.
+  const deleted = answer && (answer.ok || answer.status === 404);
+  $('notes-status').textContent = deleted ? 'Заметка удалена.' : 'Не удалось удалить заметку.';
+  $('notes-status').className = deleted ? 'muted small' : 'error small';
+  if (deleted) refreshNotes();
+  else button.disabled = false;
 }
 
 function microphoneMessage(err) {
@@ -116,6 +142,14 @@ function microphoneMessage(err) {
 let recorder = null;
 // Asking for the microphone can take a while; a second press meanwhile must not open it twice.
 let starting = false;
+let microphone = null;
+
+// The header shows, in every view, whether the microphone is open.
+function releaseMicrophone() {
+  for (const track of microphone?.getTracks() ?? []) track.stop();
+  microphone = null;
+  $('microphone-on').hidden = true;
+}
 
 function setRecordStatus(text, isError = false) {
   $('record-status').textContent = text;
@@ -138,21 +172,35 @@ async function startRecording() {
   } finally {
     starting = false;
   }
+  microphone = stream;
+  $('microphone-on').hidden = false;
+  if (currentView() !== 'voice') {
+    // The user left the voice view while the microphone was being opened.
+    releaseMicrophone();
+    setRecordStatus('');
+    return;
+  }
   const chunks = [];
-  recorder = new MediaRecorder(stream);
-  recorder.addEventListener('dataavailable', (event) => { if (event.data.size > 0) chunks.push(event.data); });
-  recorder.addEventListener('stop', async () => {
-    for (const track of stream.getTracks()) track.stop();
-    const type = (recorder.mimeType || 'audio/webm').split(';')[0];
+  const current = new MediaRecorder(stream);
+  recorder = current;
+  current.addEventListener('dataavailable', (event) => { if (event.data.size > 0) chunks.push(event.data); });
+  current.addEventListener('stop', async () => {
+    releaseMicrophone();
+    const type = (current.mimeType || 'audio/webm').split(';')[0];
     recorder = null;
     $('record').textContent = 'Записать';
     $('record').classList.remove('recording');
     await upload(new Blob(chunks, { type }), type);
   });
-  recorder.start();
+  current.start();
   $('record').textContent = 'Остановить';
   $('record').classList.add('recording');
   setRecordStatus('Идёт запись…');
+}
+
+// Ends a recording and keeps what was said so far; the stop handler saves it.
+function stopRecording() {
+  if (recorder && recorder.state !== 'inactive') recorder.stop();
 }
 
 async function upload(blob, type) {
@@ -171,12 +219,15 @@ async function upload(blob, type) {
     setRecordStatus('Голосовой сервис недоступен.', true);
   } finally {
     $('record').disabled = false;
+    // Disabling the button took the focus from it: give it back, ready for the next recording.
+    const lost = document.activeElement === document.body || document.activeElement === $('record');
+    if (lost && currentView() === 'voice') $('record').focus({ preventScroll: true });
   }
   refreshNotes();
 }
 
 $('record').addEventListener('click', () => {
-  if (recorder) recorder.stop();
+  if (recorder) stopRecording();
   else if (!starting) startRecording();
 });
 

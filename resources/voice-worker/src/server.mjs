@@ -1,7 +1,7 @@
-// Voice worker: stores voice-note recordings on disk and lists them, over HTTP on 127.0.0.1.
+// Voice worker: stores voice-note recordings on disk, lists, serves and deletes them, over HTTP on 127.0.0.1.
 import http from 'node:http';
 import fs from 'node:fs/promises';
-import { createWriteStream } from 'node:fs';
+import { createReadStream, createWriteStream } from 'node:fs';
 import path from 'node:path';
 import crypto from 'node:crypto';
 import { pipeline } from 'node:stream/promises';
@@ -130,12 +130,59 @@ async function createNote(req, res) {
   sendJson(res, 201, meta);
 }
 
-async function sendNoteAudio(res, id) {
-  const meta = NOTE_ID.test(id) ? await readMeta(id) : null;
+// The one byte range a media element asks for to seek ("bytes=0-", "bytes=100-199", "bytes=-500"),
+// clipped to the file. Several ranges, other units and malformed values answer null, and the
+// whole file is sent, as HTTP allows; 'unsatisfiable' is a range that starts past the end.
+function byteRange(header, size) {
+  const match = /^bytes=(\d*)-(\d*)$/.exec(String(header ?? '').trim());
+  if (!match || (match[1] === '' && match[2] === '')) return null;
+  const [first, last] = [match[1], match[2]].map((digits) => (digits === '' ? null : Number(digits)));
+  if (first === null) {
+    return last === 0 ? 'unsatisfiable' : { start: Math.max(0, size - last), end: size - 1 };
+  }
+  if (last !== null && last < first) return null;
+  if (first >= size) return 'unsatisfiable';
+  return { start: first, end: last === null ? size - 1 : Math.min(last, size - 1) };
+}
+
+async function sendNoteAudio(req, res, id) {
+  const meta = await readMeta(id);
   if (!meta) return sendJson(res, 404, { error: 'no such note' });
-  const data = await fs.readFile(path.join(notesDir, path.basename(meta.file)));
-  res.writeHead(200, { 'content-type': meta.contentType, 'content-length': data.length });
-  res.end(data);
+  const file = path.join(notesDir, path.basename(String(meta.file)));
+  let size;
+  try {
+    ({ size } = await fs.stat(file));
+  } catch {
+    return sendJson(res, 404, { error: 'no such note' });
+  }
+  const headers = { 'content-type': meta.contentType, 'accept-ranges': 'bytes' };
+  const range = byteRange(req.headers.range, size);
+  if (range === 'unsatisfiable') {
+    res.writeHead(416, { ...headers, 'content-range': `bytes */${size}`, 'content-length': 0 });
+    return res.end();
+  }
+  const { start, end } = range ?? { start: 0, end: size - 1 };
+  if (range) headers['content-range'] = `bytes ${start}-${end}/${size}`;
+  res.writeHead(range ? 206 : 200, { ...headers, 'content-length': end - start + 1 });
+  try {
+    await pipeline(createReadStream(file, { start, end }), res);
+  } catch (err) {
+    // A media element drops the rest of an answer whenever it seeks again.
+    if (err.code !== 'ERR_STREAM_PREMATURE_CLOSE') throw err;
+  }
+}
+
+async function deleteNote(res, id) {
+  const meta = await readMeta(id);
+  if (!meta) return sendJson(res, 404, { error: 'no such note' });
+  // The metadata goes first: from then on the note is no longer listed, whatever happens next.
+  await fs.rm(path.join(notesDir, `${id}.json`), { force: true });
+  // Only the note's own recording: metadata that names some other file leaves that file alone.
+  const audio = path.basename(String(meta.file ?? ''));
+  if (audio.startsWith(`${id}.`)) await fs.rm(path.join(notesDir, audio), { force: true });
+  log(`deleted note ${id}`);
+  res.writeHead(204);
+  res.end();
 }
 
 async function handle(req, res) {
@@ -145,15 +192,16 @@ async function handle(req, res) {
   if (parts[0] !== 'notes') return sendJson(res, 404, { error: 'not found' });
   if (parts.length === 1 && req.method === 'GET') return sendJson(res, 200, { notes: await listNotes() });
   if (parts.length === 1 && req.method === 'POST') return createNote(req, res);
+  if (parts.length === 1) return sendJson(res, 405, { error: 'method not allowed' });
+  const note = parts.length === 2 || (parts.length === 3 && parts[2] === 'audio');
+  if (!note) return sendJson(res, 404, { error: 'not found' });
+  if (!NOTE_ID.test(parts[1])) return sendJson(res, 400, { error: 'bad note id' });
   if (parts.length === 2 && req.method === 'GET') {
-    if (!NOTE_ID.test(parts[1])) return sendJson(res, 400, { error: 'bad note id' });
     const meta = await readMeta(parts[1]);
     return meta ? sendJson(res, 200, meta) : sendJson(res, 404, { error: 'no such note' });
   }
-  if (parts.length === 3 && parts[2] === 'audio' && req.method === 'GET') {
-    if (!NOTE_ID.test(parts[1])) return sendJson(res, 400, { error: 'bad note id' });
-    return sendNoteAudio(res, parts[1]);
-  }
+  if (parts.length === 2 && req.method === 'DELETE') return deleteNote(res, parts[1]);
+  if (parts.length === 3 && req.method === 'GET') return sendNoteAudio(req, res, parts[1]);
   return sendJson(res, 405, { error: 'method not allowed' });
 }
 
