@@ -27,12 +27,14 @@ export class LorvaneApp {
   // options.windowManager: run openbox, for closing and raising windows
   // options.sampleBundle: the real sample services from the build tree instead of fixtures
   // options.shipped: the shipped app (no test switches, no fake capture devices)
+  // options.installed: an installed app's executable, run where it is with the bundle installed
+  //   beside it (only the private home is laid out)
   constructor(options = {}) {
     this.options = options;
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-'));
     this.marker = `LORVANE_E2E_RUN=${crypto.randomBytes(6).toString('hex')}`;
-    this.source = options.shipped ? SHIPPED_APP : TEST_SHELL;
-    this.executable = path.join(this.root, 'bin', path.basename(this.source));
+    this.source = options.installed ?? (options.shipped ? SHIPPED_APP : TEST_SHELL);
+    this.executable = options.installed ?? path.join(this.root, 'bin', path.basename(this.source));
     this.share = path.join(this.root, 'share/lorvane');
     this.home = path.join(this.root, 'home');
     this.dataHome = path.join(this.home, '.local/share');
@@ -55,6 +57,12 @@ export class LorvaneApp {
 
   layOut() {
     if (!fs.existsSync(this.source)) throw new Error(`${this.source} is missing; build the desktop app first`);
+    if (this.options.installed) {
+      fs.mkdirSync(this.recordDir);
+      for (const dir of [this.dataHome, this.stateHome, this.configHome, this.cacheHome]) fs.mkdirSync(dir, { recursive: true });
+      this.installUrlHandler();
+      return;
+    }
     fs.mkdirSync(path.dirname(this.executable), { recursive: true });
     fs.copyFileSync(this.source, this.executable);
     fs.chmodSync(this.executable, 0o755);
@@ -177,7 +185,7 @@ export class LorvaneApp {
 
   // Waits until both fixtures listen; reports a port that another program took meanwhile.
   async portConflict() {
-    if (this.options.sampleBundle) return null;
+    if (this.options.sampleBundle || this.options.installed) return null;
     const roles = this.options.worker === false ? ['server'] : ['server', 'worker'];
     const outcome = await waitFor('the fixture services to listen', () => {
       const recs = roles.map((role) => this.records(role)[0]);
