@@ -77,10 +77,14 @@ TEST(PosixLinuxPlacesTest, ResourceDirectoryFollowsTheInstallLayoutThenTheBuildT
         {"absent", dir / "without/bin/lorvane", standard, std::nullopt},
         {"a file in its place", dir / "file/bin/lorvane", standard, std::nullopt},
         {"executable unknown", "", standard, std::nullopt},
-        {"binary two folders down", dir / "deep/libexec/lorvane/lorvane", "../../share/lorvane", dir / "deep/share/lorvane"},
-        {"data folder elsewhere", dir / "games/bin/lorvane", "../share/games/lorvane", dir / "games/share/games/lorvane"},
-        {"the install layout first", dir / "both/bin/lorvane", "../share/games/lorvane", dir / "both/share/games/lorvane"},
-        {"build tree of another layout", dir / "with/bin/lorvane", "../share/games/lorvane", dir / "with/share/lorvane"},
+        {"binary two folders down", dir / "deep/libexec/lorvane/lorvane",
+         "../../share/lorvane", dir / "deep/share/lorvane"},
+        {"data folder elsewhere", dir / "games/bin/lorvane",
+         "../share/games/lorvane", dir / "games/share/games/lorvane"},
+        {"the install layout first", dir / "both/bin/lorvane",
+         "../share/games/lorvane", dir / "both/share/games/lorvane"},
+        {"build tree of another layout", dir / "with/bin/lorvane",
+         "../share/games/lorvane", dir / "with/share/lorvane"},
         {"neither", dir / "deep/libexec/lorvane/lorvane", standard, std::nullopt},
     };
     for (const auto& c : cases) {
