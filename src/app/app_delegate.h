@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "update/update_outcome.h"
 
 namespace lorvane {
 
@@ -42,13 +43,11 @@ public:
     // Touches nothing outside the object: no window, file, process or network.
     AppDelegate(Platform& platform, UpdateEndpoints endpoints);
 
-    const State& state() const { return state_; }
-
     // ApplicationDelegate
     void applicationDidFinishLaunching() override;                     // app/launch_sequence.cpp
     bool applicationShouldTerminateAfterLastWindowClosed() override;   // app/shutdown.cpp
     void applicationWillTerminate() override;                          // app/shutdown.cpp
-    void performMenuAction(const std::string& action) override;        // app/main_menu.cpp
+    void performMenuAction(MenuAction action) override;                // app/main_menu.cpp
 
     // WebViewUIDelegate                                                  web/media_capture.cpp
     void onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type,
@@ -60,22 +59,23 @@ public:
     void checkServerReadiness();      // readiness/readiness.cpp
 
 private:
+    // The tests' one way in: the state record and the operations below (tests/unit/delegate_access.h).
     friend class AppDelegateTestAccess;
 
     // services/log_files.cpp
-    std::string serverLogURL() const;
-    std::string voiceLogURL() const;
+    std::string serverLogPath() const;
+    std::string voiceLogPath() const;
     void openLog(const std::string& logPath, std::shared_ptr<FileHandle>& handleField);
     // services/server_process.cpp, services/voice_worker_process.cpp, services/backend_launcher.cpp
     void startBundledServer();
     void startBundledVoiceWorker();
-    std::optional<std::string> backendLauncherURL() const;
+    std::optional<std::string> backendLauncherPath() const;
     void startLocalBackendIfAvailable();
-    // readiness/readiness.cpp, readiness/launch_error.cpp
+    // readiness/readiness.cpp, readiness/launch_error_page.cpp
     void onReadinessProbeOutcome(int status, const std::string& probeURL);
     void showLaunchError();
     // update/update_check.cpp
-    void checkForUpdates(bool showCurrentVersion);
+    void checkForUpdates(UpdateCheckTrigger trigger);
 
     Platform& platform_;
     State state_;

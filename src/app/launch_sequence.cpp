@@ -17,8 +17,8 @@ WindowSpec mainWindowSpec() {
     spec.minWidth = 1024;
     spec.minHeight = 700;
     spec.title = "Lorvane";
-    spec.styleMask = WindowStyle::Titled | WindowStyle::Closable | WindowStyle::Miniaturizable |
-                     WindowStyle::Resizable | WindowStyle::FullSizeContentView;
+    spec.style = WindowStyle::Titled | WindowStyle::Closable | WindowStyle::Miniaturizable | WindowStyle::Resizable |
+                 WindowStyle::FullSizeContentView;
     spec.titlebarTransparent = true;
     return spec;
 }
@@ -30,7 +30,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     app.setActivationPolicyRegular();
     app.setMainMenu(buildMainMenu());
 
-    state_.webView = app.createWebView(WebViewSpec{"LorvaneMac/0.1", true}, weak_from_this());
+    state_.webView =
+        app.createWebView(WebViewSpec{"LorvaneMac/0.1", WebsiteDataStore::PersistentDefault}, weak_from_this());
     state_.window = app.createWindow(mainWindowSpec(), state_.webView);
     state_.window->center();
     state_.window->makeKeyAndOrderFront();
@@ -51,7 +52,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     app.activateIgnoringOtherApps();
     platform_.queue.postAfter(kAutomaticUpdateCheckDelaySeconds, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->checkForUpdates(false);
+        if (auto self = weak.lock()) self->checkForUpdates(UpdateCheckTrigger::Automatic);
     });
 }
 

@@ -1,6 +1,7 @@
-// The application object: menu bar, windows, activation, modal alerts and opening URLs.
+// The application object: menu bar, windows, activation, alerts and opening URLs.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,10 +15,17 @@ namespace lorvane {
 struct Alert {
     std::string messageText;
     std::string informativeText;
-    std::vector<std::string> buttons;  // in order; the first answers 1000, the second 1001, ...
+    // In order, at most three (the first is the default one); none gives a single "OK".
+    std::vector<std::string> buttons;
 };
 
-inline constexpr int kAlertFirstButtonReturn = 1000;
+// How an alert ended.
+enum class AlertAnswer {
+    FirstButton,
+    SecondButton,
+    ThirdButton,
+    Dismissed,  // closed without a button: the window's close button, Escape, or the app quitting
+};
 
 // Implemented by the app; the application object calls it on the main thread.
 class ApplicationDelegate {
@@ -29,8 +37,9 @@ public:
     virtual bool applicationShouldTerminateAfterLastWindowClosed() = 0;
     // Once, just before the process ends, whatever the path that ended it.
     virtual void applicationWillTerminate() = 0;
-    // A menu item whose target is the app delegate was chosen; `action` is its selector name.
-    virtual void performMenuAction(const std::string& action) = 0;
+    // A menu item aimed at the app delegate was chosen, or an action went down the responder
+    // chain and nothing before the delegate took it.
+    virtual void performMenuAction(MenuAction action) = 0;
 };
 
 class Application {
@@ -47,9 +56,11 @@ public:
     virtual std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) = 0;
     // Main thread. Brings the app to the front even if another app is active.
     virtual void activateIgnoringOtherApps() = 0;
-    // Main thread. Shows an application-modal alert and returns when it is dismissed: 1000 for the
-    // first button, 1001 for the second, and so on (other values for other ways of closing it).
-    virtual int runModalAlert(const Alert& alert) = 0;
+    // Main thread. Shows `alert` modal to the app's window and returns at once; the main loop runs
+    // on meanwhile. `onAnswer` runs once, on the main thread, after this has returned. Quitting
+    // answers every open alert Dismissed, and an alert asked for once quitting has begun is not
+    // shown and answers Dismissed. The application object owns `onAnswer` until then.
+    virtual void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) = 0;
     // Main thread. Hands `url` to the system's default handler; the outcome is not reported.
     virtual void openURL(const std::string& url) = 0;
 };

@@ -32,8 +32,10 @@ public:
     virtual ~HttpClient() = default;
     using Completion = std::function<void(std::optional<HttpResponse>)>;
     // Main thread only. Sends a GET with no header fields of the caller's and returns at once.
-    // `done` is called exactly once, on a thread of the client's choosing (callers that touch
-    // main-thread state must hop to the MainQueue themselves).
+    // `done` runs exactly once, on the main thread, after get() has returned, so it may touch
+    // main-thread state directly. The client owns `done` until then and drops it on the main
+    // thread too (unanswered only when the client itself is destroyed first), so whatever `done`
+    // holds is never released on another thread.
     virtual void get(const HttpRequest& request, Completion done) = 0;
 };
 

@@ -6,14 +6,39 @@
 #include <string>
 #include <vector>
 
+#include "platform/flags.h"
+
 namespace lorvane {
 
-namespace ModifierMask {
-inline constexpr std::uint64_t Shift = 131072;
-inline constexpr std::uint64_t Control = 262144;
-inline constexpr std::uint64_t Option = 524288;
-inline constexpr std::uint64_t Command = 1048576;
-}  // namespace ModifierMask
+// Everything a menu item can do. Backends and the app dispatch on it with exhaustive switches,
+// so a new action does not compile until every one of them has said what it does with it.
+enum class MenuAction {
+    About,            // the standard about panel
+    CheckForUpdates,  // the app's own: an update check that reports whatever it finds
+    Hide,             // hide the app
+    Quit,             // the platform's quit path, which ends in the app's shutdown
+    Undo,
+    Redo,
+    Cut,
+    Copy,
+    Paste,
+    SelectAll,
+    OpenVoiceNotes,   // the app's own: the web app's voice view
+    Minimize,         // the front window
+    Zoom,             // the front window, between its own size and the screen's
+};
+
+// The keys held with an item's key equivalent. Command is the menu shortcut key of the platform
+// the menu model comes from; a backend maps it to its own (Control on Linux desktops).
+enum class KeyModifier : std::uint8_t {
+    Shift = 1 << 0,
+    Control = 1 << 1,
+    Option = 1 << 2,
+    Command = 1 << 3,
+};
+template <>
+inline constexpr bool kIsFlagEnum<KeyModifier> = true;
+using KeyModifiers = Flags<KeyModifier>;
 
 // Who receives an item's action.
 enum class MenuTarget {
@@ -22,12 +47,13 @@ enum class MenuTarget {
 };
 
 struct MenuItem {
-    bool separator = false;
+    std::optional<MenuAction> action;  // absent: a separator, which has nothing else either
     std::string title;
-    std::string action;       // selector name, e.g. "copy:" or "openVoiceNotes:"
     std::string keyEquivalent;  // empty: no shortcut; an upper-case letter adds Shift
-    std::optional<std::uint64_t> modifierMask;  // absent: the platform default (Command)
+    KeyModifiers modifiers = KeyModifier::Command;
     MenuTarget target = MenuTarget::FirstResponder;
+
+    bool isSeparator() const { return !action; }
 };
 
 struct Menu {

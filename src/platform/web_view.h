@@ -57,11 +57,16 @@ public:
                                                  const std::function<void(PermissionDecision)>& decide) = 0;
 };
 
+// Where the web view keeps cookies and site storage.
+enum class WebsiteDataStore {
+    PersistentDefault,  // the platform's default store, kept across runs
+    Ephemeral,          // in memory, gone when the app ends
+};
+
 // How the web view is configured when it is created.
 struct WebViewSpec {
     std::string applicationNameForUserAgent;  // appended to the user agent as "<name>"
-    // The platform's default data store, persistent across runs (cookies and site storage kept).
-    bool persistentDefaultDataStore = true;
+    WebsiteDataStore dataStore = WebsiteDataStore::PersistentDefault;
 };
 
 }  // namespace lorvane

@@ -4,16 +4,22 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/flags.h"
+
 namespace lorvane {
 
-// Window style bits as the native window system names them.
-namespace WindowStyle {
-inline constexpr std::uint64_t Titled = 1;
-inline constexpr std::uint64_t Closable = 2;
-inline constexpr std::uint64_t Miniaturizable = 4;
-inline constexpr std::uint64_t Resizable = 8;
-inline constexpr std::uint64_t FullSizeContentView = 32768;
-}  // namespace WindowStyle
+// What the window's frame offers. A backend applies what its window system can and says which
+// it cannot.
+enum class WindowStyle : std::uint8_t {
+    Titled = 1 << 0,
+    Closable = 1 << 1,
+    Miniaturizable = 1 << 2,
+    Resizable = 1 << 3,
+    FullSizeContentView = 1 << 4,  // the content reaches under the title bar
+};
+template <>
+inline constexpr bool kIsFlagEnum<WindowStyle> = true;
+using WindowStyles = Flags<WindowStyle>;
 
 struct WindowSpec {
     int contentWidth = 0;
@@ -21,7 +27,7 @@ struct WindowSpec {
     int minWidth = 0;
     int minHeight = 0;
     std::string title;
-    std::uint64_t styleMask = 0;
+    WindowStyles style;  // empty: the window system's default frame
     bool titlebarTransparent = false;
 };
 

@@ -51,7 +51,7 @@ std::string launchErrorPage(std::string_view serverLogPath) {
 void AppDelegate::showLaunchError() {
     // The web view exists from the launch sequence on; before it there is nowhere to show a page.
     if (!state_.webView) return;
-    state_.webView->loadHtml(launchErrorPage(serverLogURL()));
+    state_.webView->loadHtml(launchErrorPage(serverLogPath()));
 }
 
 }  // namespace lorvane

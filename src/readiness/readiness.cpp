@@ -20,15 +20,10 @@ void AppDelegate::checkServerReadiness() {
     // The port is read on every tick; the address built from it is always a well-formed URL.
     const std::string probeURL = localOrigin(state_.appPort) + "/";
     state_.readinessCheckInFlight = true;
-    MainQueue& queue = platform_.queue;
     platform_.http.get(
         HttpRequest{probeURL, readiness::kProbeTimeoutSeconds, CachePolicy::ReloadIgnoringLocalCache},
-        [weak = weak_from_this(), probeURL, &queue](std::optional<HttpResponse> response) {
-            // Possibly off the main thread: only the status is taken here, state waits for the hop.
-            const int status = response ? response->status : 0;
-            queue.post([weak, status, probeURL] {
-                if (auto self = weak.lock()) self->onReadinessProbeOutcome(status, probeURL);
-            });
+        [weak = weak_from_this(), probeURL](std::optional<HttpResponse> response) {
+            if (auto self = weak.lock()) self->onReadinessProbeOutcome(response ? response->status : 0, probeURL);
         });
 }
 

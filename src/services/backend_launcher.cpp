@@ -10,7 +10,7 @@ namespace {
 constexpr std::string_view kLauncherName = "start-lorvane.sh";
 }
 
-std::optional<std::string> AppDelegate::backendLauncherURL() const {
+std::optional<std::string> AppDelegate::backendLauncherPath() const {
     std::vector<std::string> candidates;
     const auto environment = platform_.environment.snapshot();
     // Taken as written: a value with stray spaces names another folder, and an empty one none.
@@ -30,7 +30,7 @@ std::optional<std::string> AppDelegate::backendLauncherURL() const {
 }
 
 void AppDelegate::startLocalBackendIfAvailable() {
-    const auto script = backendLauncherURL();
+    const auto script = backendLauncherPath();
     if (!script) return;
     LaunchSpec spec;
     spec.executable = *script;

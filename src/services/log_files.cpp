@@ -8,11 +8,11 @@ namespace {
 constexpr std::string_view kLogFolder = "Lorvane";
 }
 
-std::string AppDelegate::serverLogURL() const {
+std::string AppDelegate::serverLogPath() const {
     return joinPath(joinPath(platform_.places.userLogFolder(), kLogFolder), "server.log");
 }
 
-std::string AppDelegate::voiceLogURL() const {
+std::string AppDelegate::voiceLogPath() const {
     return joinPath(joinPath(platform_.places.userLogFolder(), kLogFolder), "voice-worker.log");
 }
 

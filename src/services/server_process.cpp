@@ -20,7 +20,7 @@ void AppDelegate::startBundledServer() {
         return;
     }
 
-    openLog(serverLogURL(), state_.serverLogHandle);
+    openLog(serverLogPath(), state_.serverLogHandle);
 
     const std::string support = platform_.places.applicationSupport();
     const std::string gateway = joinPath(support, "Lorvane/gateway");

@@ -16,7 +16,7 @@ void AppDelegate::startBundledVoiceWorker() {
     const std::string dataDir = joinPath(platform_.places.applicationSupport(), "Lorvane/voice");
     (void)platform_.files.createDirectories(dataDir);
 
-    openLog(voiceLogURL(), state_.voiceLogHandle);
+    openLog(voiceLogPath(), state_.voiceLogHandle);
 
     LaunchSpec spec;
     spec.executable = runtime;

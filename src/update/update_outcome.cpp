@@ -45,15 +45,16 @@ Alert checkFailedAlert() {
     return {"Не удалось проверить обновления", "Проверьте подключение к интернету и повторите позже.", {"OK"}};
 }
 
-std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, bool showCurrentVersion, PackageKind kind) {
+std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, UpdateCheckTrigger trigger, PackageKind kind) {
+    const bool asked = trigger == UpdateCheckTrigger::FromMenu;
     switch (outcome.verdict) {
         case UpdateVerdict::NewerRelease:
             return newerReleaseAlert(outcome.manifestVersion, kind);
         case UpdateVerdict::NotNewer:
-            if (showCurrentVersion) return upToDateAlert(outcome.installedVersion);
+            if (asked) return upToDateAlert(outcome.installedVersion);
             return std::nullopt;
         case UpdateVerdict::Failed:
-            if (showCurrentVersion) return checkFailedAlert();
+            if (asked) return checkFailedAlert();
             return std::nullopt;
     }
     return std::nullopt;

@@ -20,6 +20,12 @@ enum class UpdateVerdict {
     NotNewer,      // equal to or before the installed one
 };
 
+// What started a check, which decides how much of its outcome the user hears of.
+enum class UpdateCheckTrigger {
+    Automatic,  // the check at launch: it speaks up only for a newer release
+    FromMenu,   // the user asked: every outcome gets its alert
+};
+
 struct UpdateOutcome {
     UpdateVerdict verdict = UpdateVerdict::Failed;
     std::string manifestVersion;   // empty when the check failed
@@ -31,12 +37,12 @@ UpdateOutcome decideUpdate(const std::optional<HttpResponse>& response, std::str
 
 // The three alerts. Versions are inserted exactly as given, without trimming. How to install the
 // newer release depends on what the user installed this one from (`kind`).
-Alert newerReleaseAlert(const std::string& manifestVersion, PackageKind kind);  // "Открыть загрузки" answers 1000
+Alert newerReleaseAlert(const std::string& manifestVersion, PackageKind kind);  // the first button opens the downloads
 Alert upToDateAlert(const std::string& installedVersion);
 Alert checkFailedAlert();
 
 // The alert for `outcome`, or none. A newer release is always announced; the other outcomes
-// only when the user asked (`showCurrentVersion`), so the check at launch stays silent.
-std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, bool showCurrentVersion, PackageKind kind);
+// only when the user asked, so the check at launch stays silent.
+std::optional<Alert> alertForOutcome(const UpdateOutcome& outcome, UpdateCheckTrigger trigger, PackageKind kind);
 
 }  // namespace lorvane

@@ -146,6 +146,43 @@ TEST(SoupHttpClient, IgnoringLocalCacheAsksCachesOnTheWayNotToAnswer) {
     EXPECT_EQ(server.lastCacheControl, "");
 }
 
+// What a completion holds is let go of on the main thread, whether it ran or the client went first
+// with the request still out, so a last reference in it can never end an object on the network
+// thread.
+TEST(SoupHttpClient, CompletionsAreReleasedOnTheMainThread) {
+    struct ReleaseProbe {
+        std::optional<std::thread::id>* releasedOn;
+        ~ReleaseProbe() { *releasedOn = std::this_thread::get_id(); }
+    };
+    struct Case {
+        const char* path;
+        bool answered;
+    };
+    for (const Case& c : {Case{"/ok", true}, Case{"/silent", false}}) {
+        SCOPED_TRACE(c.path);
+        TestServer server;
+        std::optional<std::thread::id> releasedOn;
+        bool ran = false;
+        {
+            SoupHttpClient client;
+            client.get(HttpRequest{server.url(c.path), 30.0, CachePolicy::UseProtocolDefault},
+                       [probe = std::make_shared<ReleaseProbe>(&releasedOn), &ran](
+                           std::optional<HttpResponse>) { ran = true; });
+            // Served by this thread's loop: wait until the answer is in, or the request has
+            // reached the silent route and hangs there.
+            const gint64 guard = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
+            while ((c.answered ? !ran : server.hits == 0) && g_get_monotonic_time() < guard) {
+                g_main_context_iteration(nullptr, TRUE);
+            }
+        }
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        EXPECT_EQ(ran, c.answered);
+        ASSERT_TRUE(releasedOn.has_value()) << "the completion was never released";
+        EXPECT_EQ(*releasedOn, std::this_thread::get_id());
+    }
+}
+
 // A throw-away CA-less certificate for 127.0.0.1, made with openssl in a temporary folder.
 class Certificate {
 public:

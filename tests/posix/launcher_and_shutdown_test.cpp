@@ -47,7 +47,7 @@ TEST_P(LauncherSearch, FindsTheFirstExecutableCandidate) {
     for (Place p : c.executable) writeFile(placeOf(s, p), kLauncherScript, true);
     for (Place p : c.notExecutable) writeFile(placeOf(s, p), kLauncherScript, false);
     AppDelegate& d = s.makeDelegate();
-    auto found = AppDelegateTestAccess::backendLauncherURL(d);
+    auto found = AppDelegateTestAccess::backendLauncherPath(d);
     if (c.found) {
         EXPECT_EQ(found, placeOf(s, *c.found).string());
     } else {

@@ -74,8 +74,7 @@ void FakeHttpClient::respond(std::size_t index, std::optional<HttpResponse> resp
     Exchange& exchange = exchanges_.at(index);
     if (exchange.answered) throw std::logic_error("request answered twice");
     exchange.answered = true;
-    auto done = exchange.done;  // the completion may send new requests
-    done(std::move(response));
+    queue_.post([done = exchange.done, response = std::move(response)]() mutable { done(std::move(response)); });
 }
 
 void FakeHttpClient::respondStatus(std::size_t index, int status, std::string body) {
@@ -208,13 +207,25 @@ std::shared_ptr<Window> FakeApplication::createWindow(const WindowSpec& spec, st
     return window;
 }
 
-int FakeApplication::runModalAlert(const Alert& alert) {
-    events_.push_back("app.runModalAlert " + alert.messageText);
+void FakeApplication::showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) {
+    events_.push_back("app.showAlert " + alert.messageText);
     alerts.push_back(alert);
-    if (alertAnswers.empty()) return kAlertFirstButtonReturn + 1;
-    int answer = alertAnswers.front();
+    alertCallbacks_.push_back(std::move(onAnswer));
+    if (alertAnswers.empty()) return;
+    const AlertAnswer answer = alertAnswers.front();
     alertAnswers.pop_front();
-    return answer;
+    queue_.post([this, index = alerts.size() - 1, answer] { answerAlert(index, answer); });
+}
+
+void FakeApplication::answerAlert(std::size_t index, AlertAnswer answer) {
+    auto onAnswer = std::move(alertCallbacks_.at(index));
+    if (!onAnswer) throw std::logic_error("alert answered twice");
+    alertCallbacks_[index] = nullptr;
+    onAnswer(answer);
+}
+
+std::size_t FakeApplication::openAlerts() const {
+    return std::count_if(alertCallbacks_.begin(), alertCallbacks_.end(), [](const auto& c) { return bool(c); });
 }
 
 void FakeApplication::openURL(const std::string& url) {

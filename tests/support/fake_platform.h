@@ -67,9 +67,11 @@ private:
     long sequence_ = 0;
 };
 
+// Answers only when a test says so, and then as the real client does: on the main queue, after
+// respond() has returned, so the answer is seen once the queue runs.
 class FakeHttpClient final : public HttpClient {
 public:
-    explicit FakeHttpClient(EventLog& events) : events_(events) {}
+    FakeHttpClient(FakeMainQueue& queue, EventLog& events) : queue_(queue), events_(events) {}
     void get(const HttpRequest& request, Completion done) override;
 
     struct Exchange {
@@ -79,13 +81,14 @@ public:
     };
     const std::vector<Exchange>& exchanges() const { return exchanges_; }
     std::size_t unanswered() const;
-    // Calls the completion of request `index` (as the network thread would); absent = no response.
+    // Posts the completion of request `index` to the main queue; absent = no response.
     void respond(std::size_t index, std::optional<HttpResponse> response);
     void respondStatus(std::size_t index, int status, std::string body = "");
     // Answers the oldest unanswered request.
     void respondNext(std::optional<HttpResponse> response);
 
 private:
+    FakeMainQueue& queue_;
     EventLog& events_;
     std::vector<Exchange> exchanges_;
 };
@@ -208,14 +211,16 @@ private:
 
 class FakeApplication final : public Application {
 public:
-    explicit FakeApplication(EventLog& events) : events_(events) {}
+    FakeApplication(FakeMainQueue& queue, EventLog& events) : queue_(queue), events_(events) {}
     void setActivationPolicyRegular() override { events_.push_back("app.setActivationPolicyRegular"); }
     void setMainMenu(const MenuBar& menuBar) override;
     std::shared_ptr<WebView> createWebView(const WebViewSpec& spec,
                                            std::weak_ptr<WebViewUIDelegate> uiDelegate) override;
     std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) override;
     void activateIgnoringOtherApps() override { events_.push_back("app.activateIgnoringOtherApps"); }
-    int runModalAlert(const Alert& alert) override;
+    // Records the alert. A scripted answer (the front of alertAnswers) is posted to the main
+    // queue; without one the alert stays open until answerAlert().
+    void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) override;
     void openURL(const std::string& url) override;
 
     std::optional<MenuBar> menuBar;
@@ -224,12 +229,18 @@ public:
     std::shared_ptr<FakeWebView> webView;
     std::shared_ptr<FakeWindow> window;
     std::shared_ptr<WebView> windowContent;
+    // Answers alert `index` (in showing order) now, as the user would.
+    void answerAlert(std::size_t index, AlertAnswer answer);
+    std::size_t openAlerts() const;
+
     std::vector<Alert> alerts;
-    std::deque<int> alertAnswers;  // answers in order; 1001 when none is left
+    std::deque<AlertAnswer> alertAnswers;  // scripted answers, in order
     std::vector<std::string> openedURLs;
 
 private:
+    FakeMainQueue& queue_;
     EventLog& events_;
+    std::vector<std::function<void(AlertAnswer)>> alertCallbacks_;  // empty once answered
 };
 
 // One fake of everything, wired together; `platform()` hands the core its references.
@@ -246,12 +257,12 @@ public:
     EventLog events;
     FakeClock clock;
     FakeMainQueue queue{clock, events};
-    FakeHttpClient http{events};
+    FakeHttpClient http{queue, events};
     FakeProcessLauncher launcher{events};
     FakeFileSystem files{events};
     FakePlaces places;
     FakeEnvironment environment;
-    FakeApplication application{events};
+    FakeApplication application{queue, events};
 
 private:
     Platform platform_;

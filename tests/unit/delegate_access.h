@@ -1,4 +1,4 @@
-// Test-only access to the delegate's state record and internal operations.
+// Test-only access to the delegate's state record and internal operations: the one way in.
 #pragma once
 
 #include <memory>
@@ -12,14 +12,14 @@ namespace lorvane {
 class AppDelegateTestAccess {
 public:
     static AppDelegate::State& state(AppDelegate& d) { return d.state_; }
-    static std::string serverLogURL(const AppDelegate& d) { return d.serverLogURL(); }
-    static std::string voiceLogURL(const AppDelegate& d) { return d.voiceLogURL(); }
+    static std::string serverLogPath(const AppDelegate& d) { return d.serverLogPath(); }
+    static std::string voiceLogPath(const AppDelegate& d) { return d.voiceLogPath(); }
     static void startBundledServer(AppDelegate& d) { d.startBundledServer(); }
     static void startBundledVoiceWorker(AppDelegate& d) { d.startBundledVoiceWorker(); }
-    static std::optional<std::string> backendLauncherURL(const AppDelegate& d) { return d.backendLauncherURL(); }
+    static std::optional<std::string> backendLauncherPath(const AppDelegate& d) { return d.backendLauncherPath(); }
     static void startLocalBackendIfAvailable(AppDelegate& d) { d.startLocalBackendIfAvailable(); }
     static void showLaunchError(AppDelegate& d) { d.showLaunchError(); }
-    static void checkForUpdates(AppDelegate& d, bool showCurrentVersion) { d.checkForUpdates(showCurrentVersion); }
+    static void checkForUpdates(AppDelegate& d, UpdateCheckTrigger trigger) { d.checkForUpdates(trigger); }
 };
 
 inline UpdateEndpoints testUpdateEndpoints() {

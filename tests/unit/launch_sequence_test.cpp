@@ -31,7 +31,7 @@ TEST(AppDelegateConstruction, TouchesNothingAndHoldsTheFixedValues) {
     fake::FakePlatform fake;
     auto delegate = std::make_shared<AppDelegate>(fake.platform(), testUpdateEndpoints());
     EXPECT_TRUE(fake.events.empty());
-    const auto& s = delegate->state();
+    const auto& s = AppDelegateTestAccess::state(*delegate);
     EXPECT_EQ(s.appPort, 3001);
     EXPECT_EQ(s.voicePort, 6061);
     EXPECT_EQ(s.updateManifestURL, "https://updates.example.test/releases/latest.json");
@@ -81,7 +81,7 @@ TEST(LaunchSequence, BuildsTheWindowAndWebViewAsDesigned) {
 
     ASSERT_TRUE(fake.application.webViewSpec);
     EXPECT_EQ(fake.application.webViewSpec->applicationNameForUserAgent, "LorvaneMac/0.1");
-    EXPECT_TRUE(fake.application.webViewSpec->persistentDefaultDataStore);
+    EXPECT_EQ(fake.application.webViewSpec->dataStore, WebsiteDataStore::PersistentDefault);
     EXPECT_EQ(fake.application.uiDelegate.lock(), delegate);
 
     const WindowSpec& w = fake.application.window->spec;
@@ -90,11 +90,12 @@ TEST(LaunchSequence, BuildsTheWindowAndWebViewAsDesigned) {
     EXPECT_EQ(w.minWidth, 1024);
     EXPECT_EQ(w.minHeight, 700);
     EXPECT_EQ(w.title, "Lorvane");
-    EXPECT_EQ(w.styleMask, 32783u);
+    EXPECT_EQ(w.style, WindowStyle::Titled | WindowStyle::Closable | WindowStyle::Miniaturizable |
+                           WindowStyle::Resizable | WindowStyle::FullSizeContentView);
     EXPECT_TRUE(w.titlebarTransparent);
     EXPECT_EQ(fake.application.windowContent, fake.application.webView);
-    EXPECT_EQ(delegate->state().window, fake.application.window);
-    EXPECT_EQ(delegate->state().webView, fake.application.webView);
+    EXPECT_EQ(AppDelegateTestAccess::state(*delegate).window, fake.application.window);
+    EXPECT_EQ(AppDelegateTestAccess::state(*delegate).webView, fake.application.webView);
 }
 
 TEST(LaunchSequence, LoadingPageIsTheExactPage) {
@@ -119,7 +120,7 @@ TEST(LaunchSequence, NothingStartableStillSetsUpWindowPagesTimerAndUpdateCheck) 
     EXPECT_TRUE(fake.launcher.launches.empty());
     ASSERT_EQ(fake.application.webView->loads.size(), 2u);  // loading page, then the error page
     EXPECT_NE(fake.application.webView->loads[1].html.find("Не удалось запустить"), std::string::npos);
-    EXPECT_TRUE(delegate->state().readinessTimer && delegate->state().readinessTimer->isValid());
+    EXPECT_TRUE(AppDelegateTestAccess::state(*delegate).readinessTimer && AppDelegateTestAccess::state(*delegate).readinessTimer->isValid());
     EXPECT_EQ(fake.http.exchanges().size(), 1u);
     EXPECT_EQ(fake.eventsStartingWith("queue.postAfter"), std::vector<std::string>{"queue.postAfter 3.000000"});
 }
@@ -129,7 +130,7 @@ TEST(LaunchSequence, TimeLimitCountsFromTheEndOfServiceStart) {
     auto delegate = std::make_shared<AppDelegate>(fake.platform(), testUpdateEndpoints());
     fake.clock.set(fake.clock.now() + 12.5);
     delegate->applicationDidFinishLaunching();
-    EXPECT_EQ(delegate->state().readinessStartedAt, fake.clock.now());
+    EXPECT_EQ(AppDelegateTestAccess::state(*delegate).readinessStartedAt, fake.clock.now());
 }
 
 TEST(LaunchSequence, AutomaticUpdateCheckRunsOnceAfterThreeSecondsSilently) {

@@ -24,7 +24,7 @@ protected:
         fake.http.respondNext(std::move(response));
         fake.runUntilIdle();
     }
-    const AppDelegate::State& state() const { return delegate->state(); }
+    const AppDelegate::State& state() const { return AppDelegateTestAccess::state(*delegate); }
 
     fake::FakePlatform fake;
     std::shared_ptr<AppDelegate> delegate;

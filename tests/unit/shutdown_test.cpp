@@ -35,10 +35,10 @@ TEST_P(Shutdown, TerminatesRunningServicesServerFirstThenClosesLogs) {
     delegate->applicationWillTerminate();
 
     EXPECT_EQ(fake.eventsStartingWith("child.terminate"), GetParam().terminations);
-    EXPECT_FALSE(delegate->state().readinessTimer->isValid());
+    EXPECT_FALSE(AppDelegateTestAccess::state(*delegate).readinessTimer->isValid());
     for (const auto& handle : fake.files.openedHandles) EXPECT_EQ(handle->closes, 1);
     // Nothing is cleared: the fields keep their stopped or closed objects.
-    const auto& s = delegate->state();
+    const auto& s = AppDelegateTestAccess::state(*delegate);
     EXPECT_TRUE(s.serverProcess && s.voiceProcess && s.serverLogHandle && s.voiceLogHandle && s.readinessTimer);
 }
 
@@ -60,7 +60,7 @@ TEST(ShutdownWithoutServices, SkipsAbsentProcessesAndHandles) {
     delegate->applicationDidFinishLaunching();
     delegate->applicationWillTerminate();
     EXPECT_TRUE(fake.eventsStartingWith("child.").empty());
-    EXPECT_FALSE(delegate->state().readinessTimer->isValid());
+    EXPECT_FALSE(AppDelegateTestAccess::state(*delegate).readinessTimer->isValid());
 }
 
 TEST(ShutdownBeforeLaunch, DoesNothingAtAll) {

@@ -1,4 +1,4 @@
-// The update check on the fake platform: the request, the hop to the main queue, the alerts.
+// The update check on the fake platform: the request, the alerts and what their answers do.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -26,10 +26,10 @@ protected:
         if (fromMenu) {
             delegate->checkForUpdatesFromMenu();
         } else {
-            AppDelegateTestAccess::checkForUpdates(*delegate, false);
+            AppDelegateTestAccess::checkForUpdates(*delegate, UpdateCheckTrigger::Automatic);
         }
     }
-    // Answers the check's request and lets the main queue run what it posted.
+    // Answers the check's request and lets the main queue deliver it.
     void answerAndRun(std::optional<HttpResponse> response, std::size_t index = 0) {
         fake.http.respond(index, std::move(response));
         fake.runUntilIdle();
@@ -51,15 +51,6 @@ TEST_F(UpdateCheckTest, RequestsTheManifestFreshWithAnEightSecondLimit) {
     EXPECT_EQ(fake.http.exchanges().size(), 2u);
 }
 
-TEST_F(UpdateCheckTest, AlertWaitsForTheMainQueue) {
-    check(true);
-    fake.http.respond(0, manifest("1.10.0"));
-    EXPECT_TRUE(fake.application.alerts.empty());
-    EXPECT_EQ(fake.queue.pendingCount(), 1u);
-    fake.runUntilIdle();
-    EXPECT_EQ(fake.application.alerts.size(), 1u);
-}
-
 struct FailureCase {
     const char* what;
     std::optional<HttpResponse> response;
@@ -67,11 +58,11 @@ struct FailureCase {
 
 class UpdateCheckFailure : public UpdateCheckTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(UpdateCheckFailure, MenuCheckSaysSoAndAutomaticCheckPostsNothing) {
+TEST_P(UpdateCheckFailure, MenuCheckSaysSoAndAutomaticCheckShowsNothing) {
     check(true);
     check(false);
-    fake.http.respond(1, GetParam().response);  // the automatic check's answer
-    EXPECT_EQ(fake.queue.pendingCount(), 0u) << GetParam().what;
+    answerAndRun(GetParam().response, 1);  // the automatic check's answer
+    EXPECT_TRUE(fake.application.alerts.empty()) << GetParam().what;
     answerAndRun(GetParam().response, 0);
     ASSERT_EQ(fake.application.alerts.size(), 1u) << GetParam().what;
     EXPECT_EQ(fake.application.alerts[0].messageText, "Не удалось проверить обновления");
@@ -102,7 +93,7 @@ TEST_F(UpdateCheckTest, AutomaticCheckAnnouncesANewerRelease) {
 }
 
 struct AnswerCase {
-    int answer;
+    AlertAnswer answer;
     bool opensDownloads;
 };
 
@@ -115,17 +106,16 @@ TEST_P(UpdateCheckNewerAnswer, OnlyTheFirstButtonOpensTheDownloadsPage) {
     ASSERT_EQ(fake.application.alerts.size(), 1u);
     const std::vector<std::string> expected =
         GetParam().opensDownloads ? std::vector<std::string>{kDownloadsURL} : std::vector<std::string>{};
-    EXPECT_EQ(fake.application.openedURLs, expected) << "answer " << GetParam().answer;
+    EXPECT_EQ(fake.application.openedURLs, expected) << "answer " << static_cast<int>(GetParam().answer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Update, UpdateCheckNewerAnswer, ::testing::Values(
-    AnswerCase{1000, true},    // "Открыть загрузки"
-    AnswerCase{1001, false},   // "Позже"
-    AnswerCase{-1000, false},  // closed some other way
-    AnswerCase{0, false}));
+    AnswerCase{AlertAnswer::FirstButton, true},    // "Открыть загрузки"
+    AnswerCase{AlertAnswer::SecondButton, false},  // "Позже"
+    AnswerCase{AlertAnswer::Dismissed, false}));   // closed some other way, or the app quit
 
 TEST_F(UpdateCheckTest, UpToDateAlertOnlyFromTheMenuAndItsOkOpensNothing) {
-    fake.application.alertAnswers = {kAlertFirstButtonReturn};
+    fake.application.alertAnswers = {AlertAnswer::FirstButton, AlertAnswer::FirstButton};
     check(false);
     answerAndRun(manifest("1.9.3"), 0);
     EXPECT_TRUE(fake.application.alerts.empty());
@@ -143,7 +133,7 @@ TEST_F(UpdateCheckTest, UpToDateAlertOnlyFromTheMenuAndItsOkOpensNothing) {
 }
 
 TEST_F(UpdateCheckTest, FailureAlertOkOpensNothing) {
-    fake.application.alertAnswers = {kAlertFirstButtonReturn};
+    fake.application.alertAnswers = {AlertAnswer::FirstButton};
     check(true);
     answerAndRun(std::nullopt);
     EXPECT_EQ(fake.application.alerts.size(), 1u);
@@ -168,28 +158,29 @@ TEST_F(UpdateCheckTest, TwoMenuChecksSendTwoRequestsAndShowTwoAlerts) {
     fake.http.respond(1, manifest("1.10.0"));
     fake.http.respond(0, manifest("1.9.3"));
     fake.runUntilIdle();
-    EXPECT_EQ(fake.eventsStartingWith("app.runModalAlert"),
-              (std::vector<std::string>{"app.runModalAlert Доступно обновление Lorvane 1.10.0",
-                                        "app.runModalAlert Установлена актуальная версия"}));
+    EXPECT_EQ(fake.eventsStartingWith("app.showAlert"),
+              (std::vector<std::string>{"app.showAlert Доступно обновление Lorvane 1.10.0",
+                                        "app.showAlert Установлена актуальная версия"}));
+    EXPECT_EQ(fake.application.openAlerts(), 2u);  // the second does not wait for the first
 }
 
 TEST_F(UpdateCheckTest, DelegateGoneBeforeTheAnswerShowsNothing) {
     check(true);
     delegate.reset();
-    fake.http.respond(0, manifest("1.10.0"));
-    EXPECT_EQ(fake.queue.pendingCount(), 0u);
-    fake.runUntilIdle();
+    answerAndRun(manifest("1.10.0"));
     EXPECT_TRUE(fake.application.alerts.empty());
 }
 
-TEST_F(UpdateCheckTest, AnswerAlreadyPostedIsShownEvenIfTheDelegateIsReleased) {
-    fake.application.alertAnswers = {kAlertFirstButtonReturn};
+TEST_F(UpdateCheckTest, OpenAlertKeepsTheDelegateForItsAnswer) {
     check(true);
-    fake.http.respond(0, manifest("1.10.0"));
+    answerAndRun(manifest("1.10.0"));
+    ASSERT_EQ(fake.application.openAlerts(), 1u);
+    std::weak_ptr<AppDelegate> weak = delegate;
     delegate.reset();
-    fake.runUntilIdle();
-    EXPECT_EQ(fake.application.alerts.size(), 1u);
+    EXPECT_FALSE(weak.expired());
+    fake.application.answerAlert(0, AlertAnswer::FirstButton);
     EXPECT_EQ(fake.application.openedURLs, std::vector<std::string>{kDownloadsURL});
+    EXPECT_TRUE(weak.expired());  // let go once answered
 }
 
 }  // namespace

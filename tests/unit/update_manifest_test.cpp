@@ -83,7 +83,7 @@ TEST(UpdateDecision, UnusableAnswerFailsWhateverTheInstalledVersion) {
 
 struct AlertCase {
     UpdateVerdict verdict;
-    bool showCurrentVersion;
+    UpdateCheckTrigger trigger;
     PackageKind kind;
     std::optional<Alert> expected;
 };
@@ -101,7 +101,7 @@ class UpdateAlertTable : public ::testing::TestWithParam<AlertCase> {};
 TEST_P(UpdateAlertTable, ChoosesAtMostOneAlert) {
     const AlertCase& c = GetParam();
     const UpdateOutcome outcome{c.verdict, c.verdict == UpdateVerdict::Failed ? "" : "1.10.0", "1.9.3"};
-    const auto alert = alertForOutcome(outcome, c.showCurrentVersion, c.kind);
+    const auto alert = alertForOutcome(outcome, c.trigger, c.kind);
     ASSERT_EQ(alert.has_value(), c.expected.has_value());
     if (!alert) return;
     EXPECT_EQ(alert->messageText, c.expected->messageText);
@@ -111,16 +111,16 @@ TEST_P(UpdateAlertTable, ChoosesAtMostOneAlert) {
 
 // Only the newer-release advice depends on what the app was installed from.
 INSTANTIATE_TEST_SUITE_P(Update, UpdateAlertTable, ::testing::Values(
-    AlertCase{UpdateVerdict::NewerRelease, true, PackageKind::DiskImage, kNewer},
-    AlertCase{UpdateVerdict::NewerRelease, false, PackageKind::DiskImage, kNewer},
-    AlertCase{UpdateVerdict::NewerRelease, true, PackageKind::SystemPackage, kNewerPackage},
-    AlertCase{UpdateVerdict::NewerRelease, false, PackageKind::SystemPackage, kNewerPackage},
-    AlertCase{UpdateVerdict::NotNewer, true, PackageKind::DiskImage, kUpToDate},
-    AlertCase{UpdateVerdict::NotNewer, true, PackageKind::SystemPackage, kUpToDate},
-    AlertCase{UpdateVerdict::NotNewer, false, PackageKind::SystemPackage, std::nullopt},
-    AlertCase{UpdateVerdict::Failed, true, PackageKind::DiskImage, kFailed},
-    AlertCase{UpdateVerdict::Failed, true, PackageKind::SystemPackage, kFailed},
-    AlertCase{UpdateVerdict::Failed, false, PackageKind::SystemPackage, std::nullopt}));
+    AlertCase{UpdateVerdict::NewerRelease, UpdateCheckTrigger::FromMenu, PackageKind::DiskImage, kNewer},
+    AlertCase{UpdateVerdict::NewerRelease, UpdateCheckTrigger::Automatic, PackageKind::DiskImage, kNewer},
+    AlertCase{UpdateVerdict::NewerRelease, UpdateCheckTrigger::FromMenu, PackageKind::SystemPackage, kNewerPackage},
+    AlertCase{UpdateVerdict::NewerRelease, UpdateCheckTrigger::Automatic, PackageKind::SystemPackage, kNewerPackage},
+    AlertCase{UpdateVerdict::NotNewer, UpdateCheckTrigger::FromMenu, PackageKind::DiskImage, kUpToDate},
+    AlertCase{UpdateVerdict::NotNewer, UpdateCheckTrigger::FromMenu, PackageKind::SystemPackage, kUpToDate},
+    AlertCase{UpdateVerdict::NotNewer, UpdateCheckTrigger::Automatic, PackageKind::SystemPackage, std::nullopt},
+    AlertCase{UpdateVerdict::Failed, UpdateCheckTrigger::FromMenu, PackageKind::DiskImage, kFailed},
+    AlertCase{UpdateVerdict::Failed, UpdateCheckTrigger::FromMenu, PackageKind::SystemPackage, kFailed},
+    AlertCase{UpdateVerdict::Failed, UpdateCheckTrigger::Automatic, PackageKind::SystemPackage, std::nullopt}));
 
 }  // namespace
 }  // namespace lorvane

@@ -8,6 +8,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/gtk/gobject_ptr.h"
+
 namespace lorvane::gtk {
 
 namespace {
@@ -18,13 +20,13 @@ guint toMilliseconds(double seconds) {
     return ms >= std::numeric_limits<guint>::max() ? std::numeric_limits<guint>::max() : static_cast<guint>(ms);
 }
 
+using Closure = std::function<void()>;
+
 // A one-shot closure owned by its GLib source and freed by the source's destroy notify.
 gboolean runOnce(gpointer data) {
-    (*static_cast<std::function<void()>*>(data))();
+    (*static_cast<Closure*>(data))();
     return G_SOURCE_REMOVE;
 }
-
-void deleteClosure(gpointer data) { delete static_cast<std::function<void()>*>(data); }
 
 // State shared by the timer handle and its GLib source; whichever lives longer frees it.
 struct RepeatingState {
@@ -59,17 +61,16 @@ gboolean runTick(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void deleteState(gpointer data) { delete static_cast<std::shared_ptr<RepeatingState>*>(data); }
-
 }  // namespace
 
 void GLibMainQueue::post(std::function<void()> work) {
-    g_idle_add_full(G_PRIORITY_DEFAULT, runOnce, new std::function<void()>(std::move(work)), deleteClosure);
+    g_idle_add_full(G_PRIORITY_DEFAULT, runOnce, releaseToGLib(std::make_unique<Closure>(std::move(work))),
+                    destroyOwned<Closure>);
 }
 
 void GLibMainQueue::postAfter(double seconds, std::function<void()> work) {
     g_timeout_add_full(G_PRIORITY_DEFAULT, toMilliseconds(seconds), runOnce,
-                       new std::function<void()>(std::move(work)), deleteClosure);
+                       releaseToGLib(std::make_unique<Closure>(std::move(work))), destroyOwned<Closure>);
 }
 
 std::shared_ptr<Timer> GLibMainQueue::scheduleRepeating(double intervalSeconds, std::function<void()> tick) {
@@ -77,8 +78,9 @@ std::shared_ptr<Timer> GLibMainQueue::scheduleRepeating(double intervalSeconds, 
     state->tick = std::move(tick);
     // A zero interval would spin the main loop; one millisecond is the finest GLib timeout anyway.
     const guint interval = std::max(toMilliseconds(intervalSeconds), 1u);
+    using SharedState = std::shared_ptr<RepeatingState>;
     state->sourceId = g_timeout_add_full(G_PRIORITY_DEFAULT, interval, runTick,
-                                         new std::shared_ptr<RepeatingState>(state), deleteState);
+                                         releaseToGLib(std::make_unique<SharedState>(state)), destroyOwned<SharedState>);
     return std::make_shared<GLibTimer>(std::move(state));
 }
 

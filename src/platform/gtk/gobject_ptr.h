@@ -1,8 +1,11 @@
-// Owning smart pointers for GLib objects, so backend code never pairs refs and unrefs by hand.
+// Ownership of GLib objects and of the records handed to GLib, so backend code never pairs refs
+// and unrefs, or news and deletes, by hand. Locals use g_autoptr and g_autofree; members and
+// values that travel use the holders here.
 #pragma once
 
 #include <glib-object.h>
 
+#include <memory>
 #include <utility>
 
 namespace lorvane::gtk {
@@ -41,19 +44,33 @@ private:
     T* object_ = nullptr;
 };
 
-// Frees a GError on scope exit; pass `out()` where GLib wants a GError**.
-class GErrorHolder {
-public:
-    GErrorHolder() = default;
-    GErrorHolder(const GErrorHolder&) = delete;
-    GErrorHolder& operator=(const GErrorHolder&) = delete;
-    ~GErrorHolder() { g_clear_error(&error_); }
-    GError** out() { return &error_; }
-    GError* get() const { return error_; }
-    explicit operator bool() const { return error_ != nullptr; }
-
-private:
-    GError* error_ = nullptr;
+// The unref of each reference-counted GLib type that is not a GObject and is kept beyond one scope.
+struct GLibUnref {
+    void operator()(GMainContext* context) const { g_main_context_unref(context); }
+    void operator()(GMainLoop* loop) const { g_main_loop_unref(loop); }
+    void operator()(GSource* source) const { g_source_unref(source); }
 };
+
+// Sole owner of one reference to a GMainContext, GMainLoop or GSource.
+template <class T>
+using GLibPtr = std::unique_ptr<T, GLibUnref>;
+
+// A record handed to GLib as callback data: GLib owns it from here until the callback adopts it
+// back with `adoptFromGLib`, or until the source or operation ends and calls `destroyOwned`.
+template <class T>
+gpointer releaseToGLib(std::unique_ptr<T> record) {
+    return record.release();
+}
+
+template <class T>
+std::unique_ptr<T> adoptFromGLib(gpointer data) {
+    return std::unique_ptr<T>(static_cast<T*>(data));
+}
+
+// A GDestroyNotify for records released with `releaseToGLib`.
+template <class T>
+void destroyOwned(gpointer data) {
+    adoptFromGLib<T>(data);
+}
 
 }  // namespace lorvane::gtk

@@ -1,42 +1,42 @@
-// Modal alerts run in a nested main loop, and the registry that lets quitting end those loops.
+// Alerts as dialogs modal to the app's window, answered through a callback: no nested main loop.
 #pragma once
 
 #include <gtk/gtk.h>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "platform/application.h"
 
 namespace lorvane::gtk {
 
-// What runModalAlert answers when no button ended the alert.
-inline constexpr int kAlertDismissed = 0;    // closed by the window's close button or Escape
-inline constexpr int kAlertAborted = -1001;  // the app began to quit while the alert was up
-
-// The nested loops of the alerts now showing, innermost last. Quitting ends them all, so that a
-// quit request arriving while an alert waits (SIGTERM, say) is never held up by it.
-class ModalLoops {
+// The alerts now open, each answered once. Everything here runs on the main thread.
+class GtkAlerts {
 public:
-    ModalLoops() = default;
-    ModalLoops(const ModalLoops&) = delete;
-    ModalLoops& operator=(const ModalLoops&) = delete;
+    GtkAlerts();
+    GtkAlerts(const GtkAlerts&) = delete;
+    GtkAlerts& operator=(const GtkAlerts&) = delete;
+    // Alerts still open are closed without an answer: the app is past quitting by then.
+    ~GtkAlerts();
 
-    // Main thread. Ends every running alert with kAlertAborted; later alerts return at once.
-    void abortAll();
-    bool aborted() const { return aborted_; }
-
-    // Main thread. Runs `loop` until it is quit; used by runAlert only.
-    void run(GMainLoop* loop);
+    // Shows `alert` over `parent` (may be null) and returns at once. A button answers with its
+    // place, closing the dialog (its close button, Escape) answers Dismissed; Return is the first
+    // button. Once dismissAll() has run, nothing is shown and the answer is Dismissed, given on
+    // the next turn of the main loop.
+    void show(GtkWindow* parent, const Alert& alert, std::function<void(AlertAnswer)> onAnswer);
+    // Answers every open alert Dismissed and closes it, so that quitting is never held up by one.
+    void dismissAll();
 
 private:
-    std::vector<GMainLoop*> loops_;
-    bool aborted_ = false;
-};
+    struct Open;
+    static void onButtonClicked(GtkButton* button, gpointer open);
+    static gboolean onCloseRequest(GtkWindow* dialog, gpointer open);
+    // Closes `open`'s dialog, forgets it, then calls its callback.
+    void answer(Open* open, AlertAnswer given);
 
-// Main thread. Shows `alert` as a modal dialog over `parent` (may be null) and waits in a nested
-// main loop: 1000 for the first button, 1001 for the second and so on, kAlertDismissed when the
-// dialog is closed otherwise, kAlertAborted when the app quits meanwhile. Timers, network
-// completions and signals keep being served while it waits.
-int runAlert(GtkWindow* parent, const Alert& alert, ModalLoops& loops);
+    std::vector<std::unique_ptr<Open>> open_;
+    bool dismissed_ = false;
+};
 
 }  // namespace lorvane::gtk

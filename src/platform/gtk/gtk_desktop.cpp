@@ -87,14 +87,11 @@ private:
     // instead, which the icon theme is told about so the app looks the same run from either.
     static void addIconsBesideExecutable() {
         GdkDisplay* display = gdk_display_get_default();
-        gchar* executable = g_file_read_link("/proc/self/exe", nullptr);
-        if (!display || !executable) return g_free(executable);
-        gchar* binDirectory = g_path_get_dirname(executable);
-        gchar* icons = g_build_filename(binDirectory, "..", "share", "icons", nullptr);
+        g_autofree gchar* executable = g_file_read_link("/proc/self/exe", nullptr);
+        if (!display || !executable) return;
+        g_autofree gchar* binDirectory = g_path_get_dirname(executable);
+        g_autofree gchar* icons = g_build_filename(binDirectory, "..", "share", "icons", nullptr);
         gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(display), icons);
-        g_free(icons);
-        g_free(binDirectory);
-        g_free(executable);
     }
 
     // The first activation launches the app; a later one comes from a second launch and only
@@ -115,12 +112,12 @@ private:
         return G_SOURCE_CONTINUE;
     }
 
-    // Every way of quitting ends here: the shutdown pass runs once, any alert still waiting is
-    // ended so that its nested loop cannot hold the process, and the main loop is told to stop.
+    // Every way of quitting ends here: the shutdown pass runs once, any alert still open is
+    // answered as dismissed and closed, and the main loop is told to stop.
     void quit() {
         if (!terminated_ && primary_) runShutdownPass();
         terminated_ = true;
-        application_.abortModalLoops();
+        application_.dismissAlerts();
         g_application_quit(G_APPLICATION(app_.get()));
     }
 

@@ -21,13 +21,23 @@ std::string menuTitle(const Menu& menu, std::size_t index) {
 
 // Standard edit actions map onto WebKit's editing commands. The accelerators for them take the
 // keys before the page sees them, so Ctrl+C and Ctrl+V in a page's text field work through here.
-const char* editingCommandFor(const std::string& action) {
-    if (action == "undo:") return WEBKIT_EDITING_COMMAND_UNDO;
-    if (action == "redo:") return WEBKIT_EDITING_COMMAND_REDO;
-    if (action == "cut:") return WEBKIT_EDITING_COMMAND_CUT;
-    if (action == "copy:") return WEBKIT_EDITING_COMMAND_COPY;
-    if (action == "paste:") return WEBKIT_EDITING_COMMAND_PASTE;
-    if (action == "selectAll:") return WEBKIT_EDITING_COMMAND_SELECT_ALL;
+const char* editingCommandFor(MenuAction action) {
+    switch (action) {
+        case MenuAction::Undo: return WEBKIT_EDITING_COMMAND_UNDO;
+        case MenuAction::Redo: return WEBKIT_EDITING_COMMAND_REDO;
+        case MenuAction::Cut: return WEBKIT_EDITING_COMMAND_CUT;
+        case MenuAction::Copy: return WEBKIT_EDITING_COMMAND_COPY;
+        case MenuAction::Paste: return WEBKIT_EDITING_COMMAND_PASTE;
+        case MenuAction::SelectAll: return WEBKIT_EDITING_COMMAND_SELECT_ALL;
+        case MenuAction::About:
+        case MenuAction::CheckForUpdates:
+        case MenuAction::Hide:
+        case MenuAction::Quit:
+        case MenuAction::OpenVoiceNotes:
+        case MenuAction::Minimize:
+        case MenuAction::Zoom:
+            return nullptr;
+    }
     return nullptr;
 }
 
@@ -56,7 +66,7 @@ void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
         auto submenu = GObjectPtr<GMenu>::adopt(g_menu_new());
         auto section = GObjectPtr<GMenu>::adopt(g_menu_new());
         for (const MenuItem& item : menu.items) {
-            if (item.separator) {
+            if (item.isSeparator()) {
                 if (g_menu_model_get_n_items(G_MENU_MODEL(section.get())) > 0) {
                     g_menu_append_section(submenu.get(), nullptr, G_MENU_MODEL(section.get()));
                     section = GObjectPtr<GMenu>::adopt(g_menu_new());
@@ -65,10 +75,9 @@ void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
             }
             const std::string name = actionNameFor(item);
             if (!menuActions_.contains(name)) {
-                GSimpleAction* action = g_simple_action_new(name.c_str(), nullptr);
-                g_signal_connect(action, "activate", G_CALLBACK(onAction), this);
-                g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
-                g_object_unref(action);
+                auto action = GObjectPtr<GSimpleAction>::adopt(g_simple_action_new(name.c_str(), nullptr));
+                g_signal_connect(action.get(), "activate", G_CALLBACK(onAction), this);
+                g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action.get()));
             }
             menuActions_[name] = item;
             const std::string detailed = "app." + name;
@@ -105,7 +114,9 @@ void GtkShellApplication::presentWindows() {
     if (GtkWindow* window = frontWindow()) gtk_window_present(window);
 }
 
-int GtkShellApplication::runModalAlert(const Alert& alert) { return runAlert(frontWindow(), alert, modalLoops_); }
+void GtkShellApplication::showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) {
+    alerts_.show(frontWindow(), alert, std::move(onAnswer));
+}
 
 void GtkShellApplication::openURL(const std::string& url) {
     g_app_info_launch_default_for_uri_async(url.c_str(), nullptr, nullptr, nullptr, nullptr);
@@ -120,34 +131,56 @@ void GtkShellApplication::onAction(GSimpleAction* action, GVariant*, gpointer se
 }
 
 void GtkShellApplication::perform(const MenuItem& item) {
+    if (!item.action) return;
     switch (item.target) {
         case MenuTarget::AppDelegate:
-            if (const auto delegate = delegate_.lock()) delegate->performMenuAction(item.action);
+            performDelegateAction(*item.action);
             return;
         case MenuTarget::FirstResponder:
-            performStandardAction(item.action);
+            performStandardAction(*item.action);
             return;
     }
 }
 
-void GtkShellApplication::performStandardAction(const std::string& action) {
-    if (const char* command = editingCommandFor(action)) {
-        if (const auto view = focusedWebView()) view->executeEditingCommand(command);
-    } else if (action == "terminate:") {
-        requestQuit_();
-    } else if (action == "hide:" || action == "performMiniaturize:") {
-        // There is no hiding a whole app on Linux desktops; minimising its window comes closest.
-        if (GtkWindow* window = frontWindow()) gtk_window_minimize(window);
-    } else if (action == "performZoom:") {
-        if (GtkWindow* window = frontWindow()) {
-            if (gtk_window_is_maximized(window)) {
-                gtk_window_unmaximize(window);
-            } else {
-                gtk_window_maximize(window);
+void GtkShellApplication::performDelegateAction(MenuAction action) {
+    if (const auto delegate = delegate_.lock()) delegate->performMenuAction(action);
+}
+
+void GtkShellApplication::performStandardAction(MenuAction action) {
+    switch (action) {
+        case MenuAction::Undo:
+        case MenuAction::Redo:
+        case MenuAction::Cut:
+        case MenuAction::Copy:
+        case MenuAction::Paste:
+        case MenuAction::SelectAll:
+            if (const auto view = focusedWebView()) view->executeEditingCommand(editingCommandFor(action));
+            return;
+        case MenuAction::Quit:
+            requestQuit_();
+            return;
+        case MenuAction::Hide:
+        case MenuAction::Minimize:
+            // There is no hiding a whole app on Linux desktops; minimising its window comes closest.
+            if (GtkWindow* window = frontWindow()) gtk_window_minimize(window);
+            return;
+        case MenuAction::Zoom:
+            if (GtkWindow* window = frontWindow()) {
+                if (gtk_window_is_maximized(window)) {
+                    gtk_window_unmaximize(window);
+                } else {
+                    gtk_window_maximize(window);
+                }
             }
-        }
-    } else if (action == "orderFrontStandardAboutPanel:") {
-        showAbout();
+            return;
+        case MenuAction::About:
+            showAbout();
+            return;
+        // The app's own commands sent down the responder chain end at the delegate, its last link.
+        case MenuAction::CheckForUpdates:
+        case MenuAction::OpenVoiceNotes:
+            performDelegateAction(action);
+            return;
     }
 }
 

@@ -31,8 +31,8 @@ public:
 
     // The delegate that receives the app's own menu commands and is asked about closing windows.
     void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) { delegate_ = std::move(delegate); }
-    // Ends every alert that is waiting for an answer; used when quitting.
-    void abortModalLoops() { modalLoops_.abortAll(); }
+    // Answers every open alert Dismissed and shows no more; used when quitting.
+    void dismissAlerts() { alerts_.dismissAll(); }
     // Brings the app's window to the front (a second launch lands here).
     void presentWindows();
 
@@ -44,14 +44,16 @@ public:
     std::shared_ptr<WebView> createWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate) override;
     std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) override;
     void activateIgnoringOtherApps() override;
-    int runModalAlert(const Alert& alert) override;
+    // A dialog modal to the front window; see GtkAlerts.
+    void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) override;
     // Asynchronous through GIO's default handler for the scheme; the outcome is not reported.
     void openURL(const std::string& url) override;
 
 private:
     static void onAction(GSimpleAction* action, GVariant* parameter, gpointer self);
     void perform(const MenuItem& item);
-    void performStandardAction(const std::string& action);
+    void performStandardAction(MenuAction action);
+    void performDelegateAction(MenuAction action);
     void showAbout();
     bool onWindowCloseRequest();
     GtkWindow* frontWindow() const;
@@ -64,7 +66,7 @@ private:
     std::weak_ptr<ApplicationDelegate> delegate_;
     std::map<std::string, MenuItem> menuActions_;  // by GAction name
     std::vector<std::weak_ptr<GtkWebView>> webViews_;
-    ModalLoops modalLoops_;
+    GtkAlerts alerts_;
 };
 
 }  // namespace lorvane::gtk

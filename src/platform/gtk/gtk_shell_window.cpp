@@ -28,10 +28,10 @@ GtkShellWindow::GtkShellWindow(GtkApplication* application, const WindowSpec& sp
     gtk_window_set_title(window, spec.title.c_str());
     // The requested size is the content's; the menu bar comes on top of it.
     gtk_window_set_default_size(window, spec.contentWidth, spec.contentHeight + menuBarHeight(application));
-    // A spec without any style bits keeps GTK's defaults (resizable, with a close button).
-    const bool defaults = spec.styleMask == 0;
-    gtk_window_set_resizable(window, defaults || (spec.styleMask & WindowStyle::Resizable) != 0);
-    gtk_window_set_deletable(window, defaults || (spec.styleMask & WindowStyle::Closable) != 0);
+    // A spec without any style keeps GTK's defaults (resizable, with a close button).
+    const bool defaults = spec.style.empty();
+    gtk_window_set_resizable(window, defaults || spec.style.has(WindowStyle::Resizable));
+    gtk_window_set_deletable(window, defaults || spec.style.has(WindowStyle::Closable));
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), TRUE);
     if (content) {
         // GTK has no minimum window size; a size request on the child is what stops shrinking.

@@ -18,11 +18,10 @@ void paintBackgroundBeforeFirstFrame(GtkWidget* widget) {
     static bool installed = false;
     GdkDisplay* display = gdk_display_get_default();
     if (!installed && display) {
-        GtkCssProvider* provider = gtk_css_provider_new();
+        g_autoptr(GtkCssProvider) provider = gtk_css_provider_new();
         gtk_css_provider_load_from_data(provider, ".lorvane-page { background-color: #07111f; }", -1);
         gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(provider),
                                                    GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-        g_object_unref(provider);
         installed = true;
     }
     gtk_widget_add_css_class(widget, "lorvane-page");
@@ -48,7 +47,7 @@ void applyApplicationName(WebKitSettings* settings, const std::string& applicati
 bool usableFolder(const std::string& path) { return !path.empty() && g_mkdir_with_parents(path.c_str(), 0700) == 0; }
 
 GObjectPtr<WebKitNetworkSession> makeSession(const WebViewSpec& spec, const WebViewEnvironment& environment) {
-    if (!spec.persistentDefaultDataStore || !usableFolder(environment.dataDirectory) ||
+    if (spec.dataStore == WebsiteDataStore::Ephemeral || !usableFolder(environment.dataDirectory) ||
         !usableFolder(environment.cacheDirectory)) {
         return GObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
     }
@@ -66,16 +65,15 @@ struct ScriptCompletion {
 };
 
 void onScriptFinished(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<ScriptCompletion> completion(static_cast<ScriptCompletion*>(data));
-    GErrorHolder error;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, error.out());
-    if (value) g_object_unref(value);
+    const auto completion = adoptFromGLib<ScriptCompletion>(data);
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
     std::optional<ScriptError> failure;
     // 601 means the script ran but its last value (a Promise, a node, a function) cannot be
     // handed back; the caller never asked for the value, so that is a success.
-    const bool unconvertibleResult = error && g_error_matches(error.get(), WEBKIT_JAVASCRIPT_ERROR,
-                                                              WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT);
-    if (error && !unconvertibleResult) failure = ScriptError{error.get()->message ? error.get()->message : ""};
+    const bool unconvertibleResult =
+        error && g_error_matches(error, WEBKIT_JAVASCRIPT_ERROR, WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT);
+    if (error && !unconvertibleResult) failure = ScriptError{error->message ? error->message : ""};
     completion->done(std::move(failure));
 }
 
@@ -121,15 +119,16 @@ void GtkWebView::loadRequest(const WebRequest& request) {
     webkit_web_view_load_request(view_.get(), uriRequest.get());
     if (std::isfinite(request.timeoutSeconds) && request.timeoutSeconds > 0 && request.timeoutSeconds < 86400) {
         const auto ms = static_cast<guint>(std::llround(request.timeoutSeconds * 1000.0));
+        // Borrows the view, which removes the source before it goes (cancelLoadTimeout).
         loadTimeoutSource_ = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, onLoadTimeout, this, nullptr);
     }
 }
 
 void GtkWebView::evaluateJavaScript(const std::string& script, std::function<void(std::optional<ScriptError>)> done) {
-    auto* completion = new ScriptCompletion{std::move(done)};
+    auto completion = std::make_unique<ScriptCompletion>(ScriptCompletion{std::move(done)});
     // The task keeps the view alive until it completes, so the completion always runs, once.
     webkit_web_view_evaluate_javascript(view_.get(), script.data(), static_cast<gssize>(script.size()), nullptr,
-                                        nullptr, nullptr, onScriptFinished, completion);
+                                        nullptr, nullptr, onScriptFinished, releaseToGLib(std::move(completion)));
 }
 
 void GtkWebView::executeEditingCommand(const char* command) {
@@ -155,12 +154,9 @@ gboolean GtkWebView::onLoadTimeout(gpointer data) {
 std::string GtkWebView::topLevelHost() const {
     const char* uri = webkit_web_view_get_uri(view_.get());
     if (!uri) return {};
-    GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
-    if (!parsed) return {};
-    const char* host = g_uri_get_host(parsed);
-    std::string result = host ? host : "";
-    g_uri_unref(parsed);
-    return result;
+    g_autoptr(GUri) parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+    const char* host = parsed ? g_uri_get_host(parsed) : nullptr;
+    return host ? host : "";
 }
 
 bool GtkWebView::decideUserMedia(WebKitUserMediaPermissionRequest* request) {

@@ -17,11 +17,10 @@ namespace lorvane::gtk {
 // <Control> (Linux has no separate Command key), Option becomes <Alt>, and an upper-case letter
 // means Shift plus the lower-case key, as on the platform the menu model comes from.
 inline std::optional<std::string> acceleratorFor(const MenuItem& item) {
-    if (item.separator || item.keyEquivalent.empty()) return std::nullopt;
-    const std::uint64_t mask = item.modifierMask.value_or(ModifierMask::Command);
-    bool control = (mask & (ModifierMask::Command | ModifierMask::Control)) != 0;
-    bool alt = (mask & ModifierMask::Option) != 0;
-    bool shift = (mask & ModifierMask::Shift) != 0;
+    if (item.isSeparator() || item.keyEquivalent.empty()) return std::nullopt;
+    bool control = item.modifiers.has(KeyModifier::Command) || item.modifiers.has(KeyModifier::Control);
+    bool alt = item.modifiers.has(KeyModifier::Option);
+    bool shift = item.modifiers.has(KeyModifier::Shift);
 
     std::string key;
     if (item.keyEquivalent.size() == 1) {
@@ -52,20 +51,33 @@ inline std::optional<std::string> acceleratorFor(const MenuItem& item) {
     return accelerator + key;
 }
 
-// A GAction name for a menu action (valid characters only: letters, digits and '-'), distinct for
-// the two targets so an app command can never collide with a standard action of the same name:
-// "std-copy" for "copy:" sent to the first responder, "app-openVoiceNotes" for the delegate's.
-inline std::string actionNameFor(const MenuItem& item) {
-    std::string name = item.target == MenuTarget::AppDelegate ? "app-" : "std-";
-    for (const char c : item.action) {
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (alnum) {
-            name += c;
-        } else if (c != ':') {
-            name += '-';
-        }
+// The action's part of a GAction name (letters, digits and '-' only, as GAction names must be).
+inline std::string_view actionIdFor(MenuAction action) {
+    switch (action) {
+        case MenuAction::About: return "about";
+        case MenuAction::CheckForUpdates: return "check-for-updates";
+        case MenuAction::Hide: return "hide";
+        case MenuAction::Quit: return "quit";
+        case MenuAction::Undo: return "undo";
+        case MenuAction::Redo: return "redo";
+        case MenuAction::Cut: return "cut";
+        case MenuAction::Copy: return "copy";
+        case MenuAction::Paste: return "paste";
+        case MenuAction::SelectAll: return "select-all";
+        case MenuAction::OpenVoiceNotes: return "open-voice-notes";
+        case MenuAction::Minimize: return "minimize";
+        case MenuAction::Zoom: return "zoom";
     }
-    return name;
+    return "unknown";  // not reached: the switch names every action
+}
+
+// The GAction name of a menu item, distinct for the two targets so an app command can never
+// collide with a standard action of the same kind: "std-copy" for copy sent down the responder
+// chain, "app-open-voice-notes" for the delegate's command. Separators have none.
+inline std::string actionNameFor(const MenuItem& item) {
+    if (item.isSeparator()) return {};
+    const std::string_view prefix = item.target == MenuTarget::AppDelegate ? "app-" : "std-";
+    return std::string(prefix) + std::string(actionIdFor(*item.action));
 }
 
 }  // namespace lorvane::gtk

@@ -17,8 +17,12 @@ inline constexpr std::size_t kMaxHttpBodyBytes = 1024 * 1024;
 // time-out measures the network and not a busy main thread. libsoup has no per-message time-out:
 // each request carries a GCancellable that a timer there cancels after `timeoutSeconds`. A
 // cancelled, refused, TLS-rejected or oversized request completes with an absent response.
-// Redirects are followed, except from https to http: a downgraded request fails. Completions are
-// posted to the main thread (the GLib default context), once each.
+// Redirects are followed, except from https to http: a downgraded request fails.
+//
+// Completions never leave the main thread: they wait in a table there while the network thread
+// works with a number only, and the answer is posted back to the GLib default context, which
+// runs the completion once and drops it. Requests still out when the client is destroyed are
+// cancelled on the network thread and their completions dropped, unanswered, with the client.
 class SoupHttpClient final : public HttpClient {
 public:
     // `trustedCaFile` absent: TLS certificates are checked against the system's trust store.
@@ -31,8 +35,10 @@ public:
     void get(const HttpRequest& request, Completion done) override;
 
     struct Session;  // the network thread and its libsoup sessions
+    struct Pending;  // the completions waiting for their answers; main thread only
 
 private:
+    std::shared_ptr<Pending> pending_;
     std::unique_ptr<Session> session_;
 };
 
