@@ -99,3 +99,12 @@ test('an update server with an untrusted certificate is silent at launch and a f
   assert.equal(server.tlsErrors.length, 2);
   await screenshot('update-failure-alert');
 });
+
+// Which answer quitting gives the alert is the backend's to show (tests/gtk); from outside, the
+// alert must simply not hold the app up.
+test('quitting while the update alert is open ends the app at once', async (t) => {
+  const { app } = await startApp(t, { certificate: 'trusted', version: '9.9.9' });
+  await waitForDialog(app.busAddress, app.first.pid, 'the update alert');
+  process.kill(app.first.pid, 'SIGTERM');
+  assert.deepEqual(await app.waitExit(app.first, 10_000), { code: 0, signal: null });
+});
