@@ -1,9 +1,7 @@
-// The menu bar compared item by item with the product's menu table, and where its commands go.
+// The menu bar compared item by item with the product's menu table.
 #include <gtest/gtest.h>
 
 #include "app/main_menu.h"
-#include "delegate_access.h"
-#include "fake_platform.h"
 
 namespace lorvane {
 namespace {
@@ -63,34 +61,6 @@ TEST(MainMenu, TitlesUseTheEllipsisCharacterAndTheLetterYo) {
     const MenuBar bar = buildMainMenu();
     EXPECT_EQ(bar.menus[0].items[1].title, "Проверить обновления\xE2\x80\xA6");
     EXPECT_EQ(bar.menus[1].items[6].title, "Выбрать вс\xD1\x91");
-}
-
-// Only the two commands of the app's own do anything at the delegate; the standard actions are
-// the application's, the web view's and the window's, and reach the delegate only unhandled.
-TEST(MainMenu, TheDelegateActsOnItsTwoCommandsOnly) {
-    struct Case {
-        MenuAction action;
-        std::vector<std::string> effects;
-    };
-    const Case cases[] = {
-        {MenuAction::OpenVoiceNotes, {"window.makeKeyAndOrderFront", "app.activateIgnoringOtherApps",
-                                      "webView.evaluateJavaScript"}},
-        {MenuAction::CheckForUpdates, {"http.get https://updates.example.test/releases/latest.json"}},
-        {MenuAction::About, {}}, {MenuAction::Hide, {}}, {MenuAction::Quit, {}}, {MenuAction::Undo, {}},
-        {MenuAction::Redo, {}}, {MenuAction::Cut, {}}, {MenuAction::Copy, {}}, {MenuAction::Paste, {}},
-        {MenuAction::SelectAll, {}}, {MenuAction::Minimize, {}}, {MenuAction::Zoom, {}},
-    };
-    for (const Case& c : cases) {
-        fake::FakePlatform fake;
-        auto delegate = std::make_shared<AppDelegate>(fake.platform(), testUpdateEndpoints());
-        auto& state = AppDelegateTestAccess::state(*delegate);
-        state.webView = fake.application.createWebView({}, delegate);
-        state.window = fake.application.createWindow({}, state.webView);
-        state.appLoaded = true;
-        fake.events.clear();
-        delegate->performMenuAction(c.action);
-        EXPECT_EQ(fake.events, c.effects) << "action " << static_cast<int>(c.action);
-    }
 }
 
 }  // namespace
