@@ -56,7 +56,7 @@ bool hasPendingSignal(pid_t pid, int signalNumber) {
 }
 
 TEST(PosixChildLifetimeTest, ExitedChildIsReapedAndNoLongerRunning) {
-    PosixProcessLauncher launcher;
+    LinuxProcessLauncher launcher;
     LaunchSpec spec;
     spec.executable = "/bin/sh";
     spec.arguments = {"-c", "exit 3"};
@@ -69,7 +69,7 @@ TEST(PosixChildLifetimeTest, ExitedChildIsReapedAndNoLongerRunning) {
 
 TEST(PosixChildLifetimeTest, TerminateSendsSigtermAndReturnsWithoutWaiting) {
     TempDir dir;
-    PosixProcessLauncher launcher;
+    LinuxProcessLauncher launcher;
     auto launched = launcher.launch(trappingChild(dir, ChildLifetime::Independent));
     ASSERT_TRUE(launched.ok()) << launched.reason();
     auto child = launched.value();
@@ -112,7 +112,7 @@ pid_t forkSentinelWithPid(pid_t wanted) {
 }
 
 TEST(PosixChildLifetimeTest, TerminateAfterExitSignalsNoProcessThatReusedThePid) {
-    PosixProcessLauncher launcher;
+    LinuxProcessLauncher launcher;
     LaunchSpec spec;
     spec.executable = "/bin/true";
     auto child = launcher.launch(spec);
@@ -141,7 +141,7 @@ void killShellAndCheckTerminated(ChildLifetime lifetime, bool expectTerminated) 
     const pid_t shell = ::fork();
     if (shell == 0) {
         ::close(report[0]);
-        PosixProcessLauncher launcher;
+        LinuxProcessLauncher launcher;
         auto child = launcher.launch(spec);
         const int pid = child.ok() ? child.value()->pid() : -1;
         (void)!::write(report[1], &pid, sizeof pid);

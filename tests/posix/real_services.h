@@ -106,7 +106,7 @@ public:
     void giveWebView() { state().webView = fake.application.createWebView({}, {}); }
 
     fake::FakePlatform fake;
-    PosixProcessLauncher launcher;
+    LinuxProcessLauncher launcher;
     PosixFileSystem files;
     Platform platform{fake.queue, fake.clock, fake.http, launcher, files, fake.places, fake.environment, fake.application};
     std::shared_ptr<AppDelegate> delegate;

@@ -129,7 +129,7 @@ private:
     gtk::GLibMainQueue queue_;
     SystemClock clock_;
     gtk::SoupHttpClient http_;
-    PosixProcessLauncher launcher_;
+    LinuxProcessLauncher launcher_;
     PosixFileSystem files_;
     LinuxPlaces places_;
     PosixEnvironment environment_;

@@ -11,27 +11,10 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/places.h"
+#include "platform/posix/linux_process_launcher.h"
 #include "platform/process_launcher.h"
 
 namespace lorvane {
-
-// Starts children with a vfork-style clone and execve, and reaps each one on a thread of its own
-// (one blocking waitid per pid; never waitpid(-1), which would steal WebKit's helper processes).
-class PosixProcessLauncher final : public ProcessLauncher {
-public:
-    PosixProcessLauncher() = default;
-    // A child that inherits the shell's environment does not inherit these variables, which the
-    // shell set for its own toolkit (see PosixEnvironment).
-    explicit PosixProcessLauncher(std::vector<std::string> shellOnlyVariables)
-        : shellOnlyVariables_(std::move(shellOnlyVariables)) {}
-
-    // Main thread only (see the contract in process_launcher.h). On Linux an EndsWithShell child is
-    // tied to the calling *thread* by PR_SET_PDEATHSIG, which is one more reason to stay on it.
-    Result<std::shared_ptr<ChildProcess>> launch(const LaunchSpec& spec) override;
-
-private:
-    std::vector<std::string> shellOnlyVariables_;
-};
 
 // A write descriptor owned by the shell; closed by close() or when the last reference goes.
 class PosixFileHandle final : public FileHandle {

@@ -42,7 +42,7 @@ LaunchSpec shellCommand(const std::string& command, std::vector<std::string> arg
 
 // Launches and waits until the child has exited (and been reaped).
 void runToExit(const LaunchSpec& spec, std::vector<std::string> shellOnlyVariables = {}) {
-    PosixProcessLauncher launcher(std::move(shellOnlyVariables));
+    LinuxProcessLauncher launcher(std::move(shellOnlyVariables));
     auto child = launcher.launch(spec);
     ASSERT_TRUE(child.ok()) << child.reason();
     ASSERT_TRUE(posix_test::eventually([&] { return !child.value()->isRunning(); }));
@@ -145,7 +145,7 @@ TEST(PosixLaunchTest, StandardInputIsInheritedFromTheShell) {
     ASSERT_EQ(::write(ends[1], "from the shell\n", 15), 15);
     ::close(ends[1]);
 
-    PosixProcessLauncher launcher;
+    LinuxProcessLauncher launcher;
     auto child = launcher.launch(shellCommand("/bin/cat > \"$1\"", {dir / "input"}));
     if (savedInput >= 0) {
         ::dup2(savedInput, STDIN_FILENO);
@@ -186,7 +186,7 @@ std::shared_ptr<ChildProcess> launchSleeper(ChildOutput output) {
     spec.executable = "/bin/sleep";
     spec.arguments = {"30"};
     spec.output = std::move(output);
-    auto child = PosixProcessLauncher().launch(spec);
+    auto child = LinuxProcessLauncher().launch(spec);
     EXPECT_TRUE(child.ok()) << child.reason();
     return child.ok() ? child.value() : nullptr;
 }
@@ -321,7 +321,7 @@ TEST(PosixLaunchFailureTest, FailuresToStartAreValuesAndLeaveNoChildBehind) {
         {"file as working directory", dir / "script", dir / "script", "working directory " + dir / "script"},
         {"empty executable path", "", "", "no executable"},
     };
-    PosixProcessLauncher launcher;
+    LinuxProcessLauncher launcher;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto before = childrenOfThisThread();

@@ -1,0 +1,395 @@
+// Child processes on Linux: a vfork-style clone + execve with a clean descriptor table and signal
+// state, exec failures reported back through a close-on-exec pipe, and one reaper thread per child.
+#include "platform/posix/linux_process_launcher.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/posix/posix_platform.h"
+
+extern char** environ;
+
+namespace lorvane {
+namespace {
+
+// The child's code runs on a stack the sanitizers do not know, in the memory of a thread that is
+// held still meanwhile; instrumenting it would only report that stack as wild.
+#define LORVANE_CHILD_CODE __attribute__((no_sanitize("address", "undefined")))
+
+// Repeats a system call that a signal interrupted (in the shell, whose handlers can).
+template <class Call>
+auto retryingOnInterrupt(Call call) {
+    auto result = call();
+    while (result < 0 && errno == EINTR) result = call();
+    return result;
+}
+
+// Blocks until our child `pid` has exited, then reaps it unless `reaping` says to leave the zombie
+// for a later call. False when `pid` is not (or no longer) a child of ours.
+enum class Reaping { Reap, KeepZombie };
+bool waitForExit(pid_t pid, Reaping reaping) {
+    const int options = WEXITED | (reaping == Reaping::KeepZombie ? WNOWAIT : 0);
+    siginfo_t info{};
+    return retryingOnInterrupt([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, options); }) == 0;
+}
+
+// Owns one descriptor of the shell.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.release();
+        }
+        return *this;
+    }
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// A close-on-exec copy of `fd` numbered 3 or above. A GUI app may run with 0-2 closed, and the
+// child's dup2 onto 1 and 2 must never land on one of these private descriptors.
+UniqueFd highDuplicate(int fd) { return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3)); }
+
+std::string describe(const char* what, const std::string& subject, int error) {
+    return std::string(what) + " " + subject + ": " + std::strerror(error);
+}
+
+// ---- Step 1, in the shell: the file actions (argv, environment, output and error pipe) ----
+
+// Null-terminated pointer array over `strings`, which must outlive it.
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (auto& text : strings) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// The argument and environment arrays of one launch, built before the child starts: the child
+// shares the shell's memory until exec and must not allocate.
+struct ExecArrays {
+    std::vector<std::string> argumentStrings;
+    std::vector<char*> argv;
+    std::vector<std::string> environmentStrings;
+    std::vector<char*> envp;  // empty: the shell's own environ
+
+    ExecArrays(const LaunchSpec& spec, const std::vector<std::string>& shellOnlyVariables) {
+        argumentStrings.push_back(spec.executable);
+        argumentStrings.insert(argumentStrings.end(), spec.arguments.begin(), spec.arguments.end());
+        argv = pointersTo(argumentStrings);
+        // An inherited environment is passed as it is unless the shell added variables for itself.
+        std::optional<Environment> inherited;
+        if (!spec.environment && !shellOnlyVariables.empty()) inherited = PosixEnvironment(shellOnlyVariables).snapshot();
+        const Environment* environment = spec.environment ? &*spec.environment : inherited ? &*inherited : nullptr;
+        if (!environment) return;
+        for (const auto& [name, value] : *environment) environmentStrings.push_back(name + "=" + value);
+        envp = pointersTo(environmentStrings);
+    }
+    ExecArrays(const ExecArrays&) = delete;
+    ExecArrays& operator=(const ExecArrays&) = delete;
+};
+
+// The descriptor the child's standard output and error are copied from; an empty one leaves them
+// as the shell has them.
+Result<UniqueFd> openOutput(const ChildOutput& output) {
+    switch (output.kind) {
+    case ChildOutput::Kind::InheritFromShell:
+        return UniqueFd();
+    case ChildOutput::Kind::NullDevice: {
+        UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC | O_NOCTTY));
+        if (null.get() < 0) return Failure{describe("cannot open", "/dev/null", errno)};
+        if (null.get() < 3) null = highDuplicate(null.get());
+        if (null.get() < 0) return Failure{describe("cannot duplicate", "/dev/null", errno)};
+        return null;
+    }
+    case ChildOutput::Kind::File:
+        // A closed handle has no descriptor; it falls back to the shell's streams, as an absent
+        // handle does (ChildOutput::toFile).
+        if (!output.file || output.file->descriptor() < 0) return UniqueFd();
+        // A private copy: the child gets the file even if the handle is closed meanwhile.
+        if (UniqueFd copy = highDuplicate(output.file->descriptor()); copy.get() >= 0) return copy;
+        return Failure{describe("cannot duplicate", "the output handle", errno)};
+    }
+    return UniqueFd();
+}
+
+// The pipe on which the child reports a failure before exec. Both ends are close-on-exec from the
+// start, so that a concurrent fork on another thread cannot carry them into an unrelated child.
+struct ErrorPipe {
+    UniqueFd read;
+    UniqueFd write;
+};
+Result<ErrorPipe> openErrorPipe() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return Failure{describe("cannot create", "the error pipe", errno)};
+    ErrorPipe pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
+    if (pipe.read.get() < 3) pipe.read = highDuplicate(pipe.read.get());
+    if (pipe.write.get() < 3) pipe.write = highDuplicate(pipe.write.get());
+    if (pipe.read.get() < 0 || pipe.write.get() < 0) return Failure{describe("cannot duplicate", "the error pipe", errno)};
+    return pipe;
+}
+
+// ---- Steps 2 and 3, in the child: close descriptors, then exec ----
+
+// What the child reports through the error pipe when it cannot get to exec.
+enum class ChildStage : int { WorkingDirectory = 1, Exec = 2, Output = 3 };
+struct ChildError {
+    ChildStage stage;
+    int error;
+};
+
+// Everything the child needs, prepared before it starts.
+struct ChildPlan {
+    const char* executable;
+    char* const* argv;
+    char* const* envp;             // null: the shell's own environ
+    const char* workingDirectory;  // null: stay where the shell is
+    int outputFd;                  // -1: leave 1 and 2 as they are
+    int errorFd;                   // write end of the error pipe, close-on-exec
+    bool endsWithShell;
+    pid_t shellPid;
+    long descriptorLimit;  // for closing descriptors where close_range is missing
+};
+
+// The child installs no handler, so no signal can interrupt this write with EINTR, and a report
+// this small goes into the empty pipe whole.
+[[noreturn]] LORVANE_CHILD_CODE void failInChild(const ChildPlan& plan, ChildStage stage, int error) {
+    const ChildError report{stage, error};
+    (void)!::write(plan.errorFd, &report, sizeof report);
+    ::_exit(127);
+}
+
+// Handlers of the shell must never run in the child, and ignored signals (SIGPIPE in a GUI app)
+// would stay ignored across exec, so every disposition goes back to its default.
+LORVANE_CHILD_CODE void resetSignalDispositions() {
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        ::sigaction(signalNumber, &defaultAction, nullptr);  // fails harmlessly for KILL, STOP
+    }
+}
+
+// Closes every descriptor from `first` through `last`, one by one up to the descriptor limit on a
+// kernel older than close_range (5.9).
+LORVANE_CHILD_CODE void closeRange(int first, int last, long descriptorLimit) {
+    if (first > last) return;
+    if (::syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0u) == 0) return;
+    const long end = last < descriptorLimit ? last : descriptorLimit - 1;
+    for (long fd = first; fd <= end; ++fd) ::close(static_cast<int>(fd));
+}
+
+// Standard output and error onto the planned descriptor, then every descriptor from 3 up closed
+// but the error pipe, which exec closes (close-on-exec).
+LORVANE_CHILD_CODE void closeDescriptors(const ChildPlan& plan) {
+    if (plan.outputFd >= 0) {
+        // dup2 clears close-on-exec on 1 and 2; outputFd itself is >= 3 and goes below.
+        if (::dup2(plan.outputFd, STDOUT_FILENO) < 0) failInChild(plan, ChildStage::Output, errno);
+        if (::dup2(plan.outputFd, STDERR_FILENO) < 0) failInChild(plan, ChildStage::Output, errno);
+    }
+    closeRange(3, plan.errorFd - 1, plan.descriptorLimit);
+    closeRange(plan.errorFd + 1, INT_MAX, plan.descriptorLimit);
+}
+
+// Runs in the child until exec; all signals are blocked on entry.
+[[noreturn]] LORVANE_CHILD_CODE void runChild(const ChildPlan& plan) {
+    resetSignalDispositions();
+    if (plan.endsWithShell) {
+        // PDEATHSIG fires when the *thread* that started the child ends, not the process: launches
+        // must come from the main thread, which lives as long as the shell.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        // The shell may have died before the request took effect; then nobody will send it.
+        if (::getppid() != plan.shellPid) ::_exit(127);
+    }
+    closeDescriptors(plan);
+    if (plan.workingDirectory && ::chdir(plan.workingDirectory) != 0) {
+        failInChild(plan, ChildStage::WorkingDirectory, errno);
+    }
+    sigset_t empty;
+    sigemptyset(&empty);
+    ::sigprocmask(SIG_SETMASK, &empty, nullptr);
+    ::execve(plan.executable, plan.argv, plan.envp ? plan.envp : environ);
+    failInChild(plan, ChildStage::Exec, errno);
+}
+
+LORVANE_CHILD_CODE int childEntry(void* plan) { runChild(*static_cast<const ChildPlan*>(plan)); }
+
+// ---- Step 4, in the shell: spawn ----
+
+// The child runs in the shell's memory on a stack of its own, and the calling thread is held until
+// the child has exec'd or exited (CLONE_VFORK), as posix_spawn does. A plain fork would copy the
+// page tables of a process that has a web view mapped, then fault its pages in again as the child
+// runs: tens of milliseconds on the main thread for every service started. With every signal
+// blocked meanwhile, no handler of the shell can run in the child before it has reset the
+// dispositions; the child unblocks them just before exec. Returns -1 with errno set on failure.
+pid_t spawn(const ChildPlan& plan) {
+    constexpr std::size_t kStackBytes = 256 * 1024;
+    void* stack = ::mmap(nullptr, kStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED) return -1;
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::clone(childEntry, static_cast<char*>(stack) + kStackBytes, CLONE_VM | CLONE_VFORK | SIGCHLD,
+                              const_cast<ChildPlan*>(&plan));
+    const int error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::munmap(stack, kStackBytes);
+    errno = error;
+    return pid;
+}
+
+// ---- Step 5, in the shell: wait for exec ----
+
+// End of file on the error pipe means exec succeeded (the pipe closed on exec); a report means it
+// did not, and the child, which exited at once, is reaped here.
+std::optional<Failure> waitForExec(UniqueFd errorRead, pid_t pid, const LaunchSpec& spec) {
+    ChildError report{};
+    const ssize_t received = retryingOnInterrupt([&] { return ::read(errorRead.get(), &report, sizeof report); });
+    if (received <= 0) return std::nullopt;
+    waitForExit(pid, Reaping::Reap);
+    if (received != static_cast<ssize_t>(sizeof report)) return Failure{"cannot start " + spec.executable};
+    switch (report.stage) {
+    case ChildStage::WorkingDirectory:
+        return Failure{describe("cannot enter working directory", spec.workingDirectory, report.error)};
+    case ChildStage::Output:
+        return Failure{describe("cannot redirect the output of", spec.executable, report.error)};
+    case ChildStage::Exec:
+        break;
+    }
+    return Failure{describe("cannot run", spec.executable, report.error)};
+}
+
+// ---- After the launch: the reaper ----
+
+// Shared between a ChildProcess and the thread that reaps it.
+struct ChildState {
+    explicit ChildState(pid_t processId) : pid(processId) {}
+    const pid_t pid;
+    std::mutex mutex;
+    bool exited = false;  // set, under the mutex, in the same step that reaps the pid
+};
+
+class LinuxChildProcess final : public ChildProcess {
+public:
+    explicit LinuxChildProcess(std::shared_ptr<ChildState> state) : state_(std::move(state)) {}
+
+    bool isRunning() const override {
+        std::lock_guard lock(state_->mutex);
+        return !state_->exited;
+    }
+    // Under the reaper's mutex: an unreaped pid cannot have been recycled, so the signal can only
+    // reach our own child (or its zombie, harmlessly).
+    void terminate() override {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->exited) ::kill(state_->pid, SIGTERM);
+    }
+    int pid() const override { return state_->pid; }
+
+private:
+    std::shared_ptr<ChildState> state_;
+};
+
+// Waits without reaping, then reaps and marks the child exited in one locked step.
+void* reapChild(void* argument) {
+    auto* owned = static_cast<std::shared_ptr<ChildState>*>(argument);
+    std::shared_ptr<ChildState> state = std::move(*owned);
+    delete owned;
+    const bool exited = waitForExit(state->pid, Reaping::KeepZombie);
+    std::lock_guard lock(state->mutex);
+    // On failure (ECHILD: someone else reaped it, or SIGCHLD is ignored) the pid is no longer
+    // ours either, so it is treated as exited all the same.
+    if (exited) waitForExit(state->pid, Reaping::Reap);
+    state->exited = true;
+    return nullptr;
+}
+
+bool startReaper(const std::shared_ptr<ChildState>& state) {
+    pthread_attr_t attributes;
+    if (::pthread_attr_init(&attributes) != 0) return false;
+    ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    auto* argument = new std::shared_ptr<ChildState>(state);
+    pthread_t thread;
+    // pthread_create reports failure as a value, where std::thread would throw.
+    int error = ::pthread_create(&thread, &attributes, reapChild, argument);
+    ::pthread_attr_destroy(&attributes);
+    if (error != 0) delete argument;
+    return error == 0;
+}
+
+long descriptorLimit() {
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    return limit > 0 ? limit : 1024;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<ChildProcess>> LinuxProcessLauncher::launch(const LaunchSpec& spec) {
+    if (spec.executable.empty()) return Failure{"no executable given"};
+    const ExecArrays arrays(spec, shellOnlyVariables_);
+    auto output = openOutput(spec.output);
+    if (!output.ok()) return Failure{output.reason()};
+    auto errorPipe = openErrorPipe();
+    if (!errorPipe.ok()) return Failure{errorPipe.reason()};
+
+    const ChildPlan plan{
+        spec.executable.c_str(),
+        arrays.argv.data(),
+        arrays.envp.empty() ? nullptr : arrays.envp.data(),
+        spec.workingDirectory.empty() ? nullptr : spec.workingDirectory.c_str(),
+        output.value().get(),
+        errorPipe.value().write.get(),
+        spec.lifetime == ChildLifetime::EndsWithShell,
+        ::getpid(),
+        descriptorLimit(),
+    };
+    const pid_t pid = spawn(plan);
+    if (pid < 0) return Failure{describe("cannot start", spec.executable, errno)};
+    // Only the child may hold the write end now, so its exec or exit ends the read below.
+    errorPipe.value().write.reset();
+    output.value().reset();
+    if (auto failure = waitForExec(std::move(errorPipe.value().read), pid, spec)) return *failure;
+
+    auto state = std::make_shared<ChildState>(pid);
+    if (!startReaper(state)) {
+        // Without a reaper the child would be left a zombie forever; this launch fails instead.
+        ::kill(pid, SIGKILL);
+        waitForExit(pid, Reaping::Reap);
+        return Failure{"cannot start a reaper thread for " + spec.executable};
+    }
+    return std::shared_ptr<ChildProcess>(std::make_shared<LinuxChildProcess>(std::move(state)));
+}
+
+}  // namespace lorvane
