@@ -27,10 +27,14 @@ struct ChildOutput {
     }
 };
 
-// Whether the child should be stopped by the system if the shell itself dies without quitting.
+// Whether the child is one of the shell's services, which end with the shell, or runs on its own.
 enum class ChildLifetime {
-    EndsWithShell,  // the kernel sends SIGTERM when the shell dies (where the system offers it)
-    Independent,    // left running, as the external launcher is
+    // Ended at quit with everything it started; the kernel sends SIGTERM when the shell dies
+    // without quitting (where the system offers it).
+    EndsWithShell,
+    // Left running, as the external launcher is, and kept apart from the terminal the shell was
+    // started from, so that a Ctrl+C or hang-up aimed at the shell does not reach it.
+    Independent,
 };
 
 struct LaunchSpec {
@@ -47,7 +51,8 @@ public:
     virtual ~ChildProcess() = default;
     // True from a successful launch until the child has exited (it is reaped by the launcher).
     virtual bool isRunning() const = 0;
-    // Sends SIGTERM and returns at once; does nothing once the child has exited.
+    // Sends SIGTERM to the child and to what it started that is still with it (on POSIX, its
+    // process group), and returns at once; does nothing once the child has exited.
     virtual void terminate() = 0;
     virtual int pid() const = 0;
 };

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 #include "platform/gtk/glib_main_queue.h"
@@ -20,6 +21,9 @@ namespace lorvane {
 namespace {
 
 using gtk::GObjectPtr;
+
+// Short enough that a service which ends at SIGTERM keeps the process no longer than it takes to end.
+constexpr guint kGracePollMilliseconds = 10;
 
 // Owns every service of the platform and the GtkApplication for the life of the process. The
 // delegate is launched on the first "activate" of the primary instance and stopped by quit(),
@@ -57,8 +61,13 @@ public:
         char programName[] = "lorvane";
         char* arguments[] = {programName, nullptr};
         const int status = g_application_run(G_APPLICATION(app_.get()), 1, arguments);
-        // Should the loop end any other way, the services are still stopped, once.
-        if (primary_ && !terminated_) runShutdownPass();
+        // Should the loop end any other way, the services are still stopped, once; with no loop
+        // left to drive the grace, it is waited out here.
+        if (primary_ && !terminated_) {
+            runShutdownPass();
+            ServiceGrace grace(launcher_, monotonicSeconds());
+            while (!grace.poll(monotonicSeconds())) g_usleep(kGracePollMilliseconds * 1000);
+        }
         for (const guint source : signalSources) g_source_remove(source);
         return status;
     }
@@ -113,13 +122,31 @@ private:
     }
 
     // Every way of quitting ends here: the shutdown pass runs once, any alert still open is
-    // answered as dismissed and closed, and the main loop is told to stop.
+    // answered as dismissed and closed, and the windows go at once. The process stays, out of
+    // sight, until the services have ended with everything they started (or were killed after the
+    // grace), polled from the main loop, which goes on turning; then the main loop is told to stop.
+    // A second request meanwhile changes nothing.
     void quit() {
+        if (grace_) return;
         if (!terminated_ && primary_) runShutdownPass();
         terminated_ = true;
         application_.dismissAlerts();
-        g_application_quit(G_APPLICATION(app_.get()));
+        for (GList* window = gtk_application_get_windows(app_.get()); window; window = window->next) {
+            gtk_widget_set_visible(GTK_WIDGET(window->data), FALSE);
+        }
+        grace_.emplace(launcher_, monotonicSeconds());
+        if (grace_->poll(monotonicSeconds())) return g_application_quit(G_APPLICATION(app_.get()));
+        g_timeout_add(kGracePollMilliseconds, onGracePoll, this);
     }
+
+    static gboolean onGracePoll(gpointer self) {
+        auto* desktop = static_cast<GtkDesktop*>(self);
+        if (!desktop->grace_->poll(monotonicSeconds())) return G_SOURCE_CONTINUE;
+        g_application_quit(G_APPLICATION(desktop->app_.get()));
+        return G_SOURCE_REMOVE;
+    }
+
+    static double monotonicSeconds() { return static_cast<double>(g_get_monotonic_time()) / G_USEC_PER_SEC; }
 
     void runShutdownPass() {
         terminated_ = true;
@@ -140,6 +167,7 @@ private:
     bool primary_ = false;
     bool launched_ = false;
     bool terminated_ = false;
+    std::optional<ServiceGrace> grace_;  // from the quit on
 };
 
 }  // namespace

@@ -6,13 +6,11 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -31,23 +29,6 @@ namespace {
 // The child's code runs on a stack the sanitizers do not know, in the memory of a thread that is
 // held still meanwhile; instrumenting it would only report that stack as wild.
 #define LORVANE_CHILD_CODE __attribute__((no_sanitize("address", "undefined")))
-
-// Repeats a system call that a signal interrupted (in the shell, whose handlers can).
-template <class Call>
-auto retryingOnInterrupt(Call call) {
-    auto result = call();
-    while (result < 0 && errno == EINTR) result = call();
-    return result;
-}
-
-// Blocks until our child `pid` has exited, then reaps it unless `reaping` says to leave the zombie
-// for a later call. False when `pid` is not (or no longer) a child of ours.
-enum class Reaping { Reap, KeepZombie };
-bool waitForExit(pid_t pid, Reaping reaping) {
-    const int options = WEXITED | (reaping == Reaping::KeepZombie ? WNOWAIT : 0);
-    siginfo_t info{};
-    return retryingOnInterrupt([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, options); }) == 0;
-}
 
 // Owns one descriptor of the shell.
 class UniqueFd {
@@ -164,7 +145,7 @@ Result<ErrorPipe> openErrorPipe() {
 // ---- Steps 2 and 3, in the child: close descriptors, then exec ----
 
 // What the child reports through the error pipe when it cannot get to exec.
-enum class ChildStage : int { WorkingDirectory = 1, Exec = 2, Output = 3 };
+enum class ChildStage : int { WorkingDirectory = 1, Exec = 2, Output = 3, ProcessGroup = 4 };
 struct ChildError {
     ChildStage stage;
     int error;
@@ -226,6 +207,10 @@ LORVANE_CHILD_CODE void closeDescriptors(const ChildPlan& plan) {
 // Runs in the child until exec; all signals are blocked on entry.
 [[noreturn]] LORVANE_CHILD_CODE void runChild(const ChildPlan& plan) {
     resetSignalDispositions();
+    // A group of its own for a service, so that the shell can end it with whatever it started and
+    // a terminal's Ctrl+C or hang-up, aimed at the shell's group, does not reach it; a session of
+    // its own for the launcher script, which outlives the shell and must not hear the terminal.
+    if (plan.endsWithShell ? ::setpgid(0, 0) != 0 : ::setsid() < 0) failInChild(plan, ChildStage::ProcessGroup, errno);
     if (plan.endsWithShell) {
         // PDEATHSIG fires when the *thread* that started the child ends, not the process: launches
         // must come from the main thread, which lives as long as the shell.
@@ -277,76 +262,24 @@ pid_t spawn(const ChildPlan& plan) {
 // did not, and the child, which exited at once, is reaped here.
 std::optional<Failure> waitForExec(UniqueFd errorRead, pid_t pid, const LaunchSpec& spec) {
     ChildError report{};
-    const ssize_t received = retryingOnInterrupt([&] { return ::read(errorRead.get(), &report, sizeof report); });
+    ssize_t received;
+    do {
+        received = ::read(errorRead.get(), &report, sizeof report);
+    } while (received < 0 && errno == EINTR);
     if (received <= 0) return std::nullopt;
-    waitForExit(pid, Reaping::Reap);
+    waitForChildExit(pid, Reaping::Reap);
     if (received != static_cast<ssize_t>(sizeof report)) return Failure{"cannot start " + spec.executable};
     switch (report.stage) {
     case ChildStage::WorkingDirectory:
         return Failure{describe("cannot enter working directory", spec.workingDirectory, report.error)};
     case ChildStage::Output:
         return Failure{describe("cannot redirect the output of", spec.executable, report.error)};
+    case ChildStage::ProcessGroup:
+        return Failure{describe("cannot give a process group of its own to", spec.executable, report.error)};
     case ChildStage::Exec:
         break;
     }
     return Failure{describe("cannot run", spec.executable, report.error)};
-}
-
-// ---- After the launch: the reaper ----
-
-// Shared between a ChildProcess and the thread that reaps it.
-struct ChildState {
-    explicit ChildState(pid_t processId) : pid(processId) {}
-    const pid_t pid;
-    std::mutex mutex;
-    bool exited = false;  // set, under the mutex, in the same step that reaps the pid
-};
-
-class LinuxChildProcess final : public ChildProcess {
-public:
-    explicit LinuxChildProcess(std::shared_ptr<ChildState> state) : state_(std::move(state)) {}
-
-    bool isRunning() const override {
-        std::lock_guard lock(state_->mutex);
-        return !state_->exited;
-    }
-    // Under the reaper's mutex: an unreaped pid cannot have been recycled, so the signal can only
-    // reach our own child (or its zombie, harmlessly).
-    void terminate() override {
-        std::lock_guard lock(state_->mutex);
-        if (!state_->exited) ::kill(state_->pid, SIGTERM);
-    }
-    int pid() const override { return state_->pid; }
-
-private:
-    std::shared_ptr<ChildState> state_;
-};
-
-// Waits without reaping, then reaps and marks the child exited in one locked step.
-void* reapChild(void* argument) {
-    auto* owned = static_cast<std::shared_ptr<ChildState>*>(argument);
-    std::shared_ptr<ChildState> state = std::move(*owned);
-    delete owned;
-    const bool exited = waitForExit(state->pid, Reaping::KeepZombie);
-    std::lock_guard lock(state->mutex);
-    // On failure (ECHILD: someone else reaped it, or SIGCHLD is ignored) the pid is no longer
-    // ours either, so it is treated as exited all the same.
-    if (exited) waitForExit(state->pid, Reaping::Reap);
-    state->exited = true;
-    return nullptr;
-}
-
-bool startReaper(const std::shared_ptr<ChildState>& state) {
-    pthread_attr_t attributes;
-    if (::pthread_attr_init(&attributes) != 0) return false;
-    ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    auto* argument = new std::shared_ptr<ChildState>(state);
-    pthread_t thread;
-    // pthread_create reports failure as a value, where std::thread would throw.
-    int error = ::pthread_create(&thread, &attributes, reapChild, argument);
-    ::pthread_attr_destroy(&attributes);
-    if (error != 0) delete argument;
-    return error == 0;
 }
 
 long descriptorLimit() {
@@ -357,6 +290,12 @@ long descriptorLimit() {
 }  // namespace
 
 Result<std::shared_ptr<ChildProcess>> LinuxProcessLauncher::launch(const LaunchSpec& spec) {
+    auto child = launchChild(spec);
+    if (!child.ok()) return Failure{child.reason()};
+    return std::shared_ptr<ChildProcess>(child.value());
+}
+
+Result<std::shared_ptr<LinuxChildProcess>> LinuxProcessLauncher::launchChild(const LaunchSpec& spec) {
     if (spec.executable.empty()) return Failure{"no executable given"};
     const ExecArrays arrays(spec, shellOnlyVariables_);
     auto output = openOutput(spec.output);
@@ -382,14 +321,15 @@ Result<std::shared_ptr<ChildProcess>> LinuxProcessLauncher::launch(const LaunchS
     output.value().reset();
     if (auto failure = waitForExec(std::move(errorPipe.value().read), pid, spec)) return *failure;
 
-    auto state = std::make_shared<ChildState>(pid);
-    if (!startReaper(state)) {
+    auto child = std::make_shared<LinuxChildProcess>(pid);
+    if (!LinuxChildProcess::startReaper(child)) {
         // Without a reaper the child would be left a zombie forever; this launch fails instead.
-        ::kill(pid, SIGKILL);
-        waitForExit(pid, Reaping::Reap);
+        ::kill(-pid, SIGKILL);
+        waitForChildExit(pid, Reaping::Reap);
         return Failure{"cannot start a reaper thread for " + spec.executable};
     }
-    return std::shared_ptr<ChildProcess>(std::make_shared<LinuxChildProcess>(std::move(state)));
+    if (spec.lifetime == ChildLifetime::EndsWithShell) services_.push_back(child);
+    return child;
 }
 
 }  // namespace lorvane
