@@ -39,6 +39,7 @@ public:
           application_(app_.get(), places_, webViewEnvironment(options), [this] { quit(); }),
           platform_{queue_, clock_, http_, launcher_, files_, places_, environment_, application_} {
         g_set_application_name("Lorvane");
+        launcher_.recordServicesIn(&serviceRecord_);
     }
 
     ~GtkDesktop() override {
@@ -67,6 +68,7 @@ public:
             runShutdownPass();
             ServiceGrace grace(launcher_, monotonicSeconds());
             while (!grace.poll(monotonicSeconds())) g_usleep(kGracePollMilliseconds * 1000);
+            if (launcher_.servicesEnded()) serviceRecord_.remove();
         }
         for (const guint source : signalSources) g_source_remove(source);
         return status;
@@ -85,6 +87,8 @@ private:
     static void onStartup(GApplication* app, gpointer self) {
         auto* desktop = static_cast<GtkDesktop*>(self);
         desktop->primary_ = true;
+        // What a shell killed outright left running would hold the ports the services need.
+        desktop->serviceRecord_.sweep();
         addIconsBesideExecutable();
         gtk_window_set_default_icon_name(gtk::kApplicationId);
         // Closing the window must not end the process behind the delegate's back: the app lives
@@ -135,15 +139,21 @@ private:
             gtk_widget_set_visible(GTK_WIDGET(window->data), FALSE);
         }
         grace_.emplace(launcher_, monotonicSeconds());
-        if (grace_->poll(monotonicSeconds())) return g_application_quit(G_APPLICATION(app_.get()));
+        if (grace_->poll(monotonicSeconds())) return endAfterGrace();
         g_timeout_add(kGracePollMilliseconds, onGracePoll, this);
     }
 
     static gboolean onGracePoll(gpointer self) {
         auto* desktop = static_cast<GtkDesktop*>(self);
         if (!desktop->grace_->poll(monotonicSeconds())) return G_SOURCE_CONTINUE;
-        g_application_quit(G_APPLICATION(desktop->app_.get()));
+        desktop->endAfterGrace();
         return G_SOURCE_REMOVE;
+    }
+
+    // A record of services that could not all be ended is kept for the next start's sweep.
+    void endAfterGrace() {
+        if (launcher_.servicesEnded()) serviceRecord_.remove();
+        g_application_quit(G_APPLICATION(app_.get()));
     }
 
     static double monotonicSeconds() { return static_cast<double>(g_get_monotonic_time()) / G_USEC_PER_SEC; }
@@ -159,6 +169,8 @@ private:
     LinuxProcessLauncher launcher_;
     PosixFileSystem files_;
     LinuxPlaces places_;
+    // Beside the service logs: per user, and kept across a shell that was killed.
+    ServiceRecord serviceRecord_{places_.userLogFolder() + "/Lorvane/services"};
     PosixEnvironment environment_;
     GObjectPtr<GtkApplication> app_;
     gtk::GtkShellApplication application_;

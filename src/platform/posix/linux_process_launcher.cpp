@@ -321,6 +321,8 @@ Result<std::shared_ptr<LinuxChildProcess>> LinuxProcessLauncher::launchChild(con
     output.value().reset();
     if (auto failure = waitForExec(std::move(errorPipe.value().read), pid, spec)) return *failure;
 
+    // Noted while the child is still unreaped, so that the pid is certainly this child's.
+    if (spec.lifetime == ChildLifetime::EndsWithShell && record_) record_->note(pid);
     auto child = std::make_shared<LinuxChildProcess>(pid);
     if (!LinuxChildProcess::startReaper(child)) {
         // Without a reaper the child would be left a zombie forever; this launch fails instead.

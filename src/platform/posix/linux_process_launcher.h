@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/linux_service_record.h"
 #include "platform/process_launcher.h"
 
 namespace lorvane {
@@ -83,9 +84,13 @@ public:
     bool servicesEnded();
     // Main thread. SIGKILL to what is left of each service's group.
     void killServicesLeft();
+    // Main thread, before the first launch: each service's group is noted in `record` (which
+    // must outlive the launcher), for the sweep at the next start should this shell be killed.
+    void recordServicesIn(ServiceRecord* record) { record_ = record; }
 
 private:
     std::vector<std::string> shellOnlyVariables_;
+    ServiceRecord* record_ = nullptr;
     std::vector<std::shared_ptr<LinuxChildProcess>> services_;
 };
 
