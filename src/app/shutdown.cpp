@@ -8,7 +8,8 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
 }
 
 // Never waits: the services finish on their own, and their own descriptors keep their last words
-// flowing into the logs after ours are closed.
+// flowing into the logs after ours are closed. What the platform does afterwards with a service
+// that does not finish (a bounded grace, then a forced end) is its own affair, out of sight.
 void AppDelegate::applicationWillTerminate() {
     if (state_.readinessTimer) state_.readinessTimer->invalidate();
     if (state_.serverProcess && state_.serverProcess->isRunning()) state_.serverProcess->terminate();

@@ -148,6 +148,7 @@ void killShellAndCheckTerminated(ChildLifetime lifetime, bool expectTerminated) 
         for (;;) ::pause();
     }
     ::close(report[1]);
+    ASSERT_GT(shell, 0) << "cannot fork";  // never let -1 reach kill() below: that is every process
     int childPid = -1;
     const bool reported = ::read(report[0], &childPid, sizeof childPid) == sizeof childPid;
     ::close(report[0]);

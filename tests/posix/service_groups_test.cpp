@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_platform.h"
+#include "forked_shell.h"
 #include "posix_test_support.h"
 
 namespace lorvane {
@@ -118,34 +119,19 @@ TEST(ServiceGroupsTest, ChildrenOfEitherLifetimeSurviveTerminalSignalsToTheShell
     ASSERT_EQ(::mkfifo((dir / "never-written").c_str(), 0600), 0);
     const std::string script = posix_test::writeScript(
         dir / "child.sh", "trap 'echo WINCH >> \"$1\"' WINCH\necho ready >> \"$1\"\nwhile :; do read line < \"$2\"; done\n");
-    const ChildLifetime lifetimes[] = {ChildLifetime::EndsWithShell, ChildLifetime::Independent};
-    int report[2];
-    ASSERT_EQ(::pipe(report), 0);
-    const pid_t shell = ::fork();
-    if (shell == 0) {
-        ::close(report[0]);
-        ::setpgid(0, 0);
-        ::signal(SIGHUP, SIG_IGN);
-        ::signal(SIGINT, SIG_IGN);
-        LinuxProcessLauncher launcher;
-        for (const ChildLifetime lifetime : lifetimes) {
-            LaunchSpec spec;
-            spec.executable = script;
-            spec.arguments = {dir / (lifetime == ChildLifetime::Independent ? "independent" : "service"), dir / "never-written"};
-            spec.output = ChildOutput::nullDevice();
-            spec.lifetime = lifetime;
-            auto child = launcher.launch(spec);
-            const int pid = child.ok() ? child.value()->pid() : -1;
-            (void)!::write(report[1], &pid, sizeof pid);
-        }
-        for (;;) ::pause();
+    std::vector<LaunchSpec> specs;
+    for (const ChildLifetime lifetime : {ChildLifetime::EndsWithShell, ChildLifetime::Independent}) {
+        LaunchSpec& spec = specs.emplace_back();
+        spec.executable = script;
+        spec.arguments = {dir / (lifetime == ChildLifetime::Independent ? "independent" : "service"), dir / "never-written"};
+        spec.output = ChildOutput::nullDevice();
+        spec.lifetime = lifetime;
     }
-    ::close(report[1]);
-    int pids[2] = {-1, -1};
-    bool reported = true;
-    for (int& pid : pids) reported = reported && ::read(report[0], &pid, sizeof pid) == sizeof pid;
-    ::close(report[0]);
-    const bool ready = reported && pids[0] > 0 && pids[1] > 0 && eventually([&] {
+    const auto forked = posix_test::forkShell(specs, {.recordFolder = std::nullopt, .ownGroupIgnoringTerminal = true});
+    const pid_t shell = forked.pid;
+    ASSERT_GT(shell, 0) << "cannot fork";  // never let -1 reach kill() below: that is every process
+    const int pids[2] = {forked.launchedAll(2) ? forked.children[0] : -1, forked.launchedAll(2) ? forked.children[1] : -1};
+    const bool ready = shell > 0 && forked.launchedAll(2) && eventually([&] {
         return fileContains(dir / "service", "ready") && fileContains(dir / "independent", "ready");
     });
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_platform.h"
+#include "forked_shell.h"
 #include "posix_test_support.h"
 
 namespace lorvane {
@@ -60,32 +61,19 @@ TEST(ServiceRecordTest, NextStartEndsWhatAKilledShellLeftRunningWhereTheLeaderPr
         "trap '' TERM\nsleep 600 &\necho $! > \"$2\"\ntrap 'echo TERM >> \"$1\"' TERM\necho ready >> \"$1\"\n"
         "while :; do read line < \"$3\"; done\n");
     const std::string polite = posix_test::writeScript(dir / "polite.sh", "sleep 600 &\necho $! > \"$2\"\necho ready >> \"$1\"\nwait\n");
-    int report[2];
-    ASSERT_EQ(::pipe(report), 0);
-    const pid_t shell = ::fork();
-    if (shell == 0) {
-        ::close(report[0]);
-        ServiceRecord record(folder);
-        LinuxProcessLauncher launcher;
-        launcher.recordServicesIn(&record);
-        for (const auto& [script, name] : {std::pair{stubborn, "stubborn"}, std::pair{polite, "polite"}}) {
-            LaunchSpec spec;
-            spec.executable = script;
-            spec.arguments = {dir / name, dir / (std::string(name) + ".grandchild"), dir / "never-written"};
-            spec.output = ChildOutput::nullDevice();
-            spec.lifetime = ChildLifetime::EndsWithShell;
-            auto child = launcher.launch(spec);
-            const int pid = child.ok() ? child.value()->pid() : -1;
-            (void)!::write(report[1], &pid, sizeof pid);
-        }
-        for (;;) ::pause();
+    std::vector<LaunchSpec> specs;
+    for (const auto& [script, name] : {std::pair{stubborn, "stubborn"}, std::pair{polite, "polite"}}) {
+        LaunchSpec& spec = specs.emplace_back();
+        spec.executable = script;
+        spec.arguments = {dir / name, dir / (std::string(name) + ".grandchild"), dir / "never-written"};
+        spec.output = ChildOutput::nullDevice();
+        spec.lifetime = ChildLifetime::EndsWithShell;
     }
-    ::close(report[1]);
-    int pids[2] = {-1, -1};
-    bool reported = true;
-    for (int& pid : pids) reported = reported && ::read(report[0], &pid, sizeof pid) == sizeof pid;
-    ::close(report[0]);
-    const bool ready = reported && pids[0] > 0 && pids[1] > 0 &&
+    const auto forked = posix_test::forkShell(specs, {.recordFolder = folder});
+    const pid_t shell = forked.pid;
+    ASSERT_GT(shell, 0) << "cannot fork";  // never let -1 reach kill() below: that is every process
+    const int pids[2] = {forked.launchedAll(2) ? forked.children[0] : -1, forked.launchedAll(2) ? forked.children[1] : -1};
+    const bool ready = shell > 0 && forked.launchedAll(2) &&
                        eventually([&] { return fileContains(dir / "stubborn", "ready") && fileContains(dir / "polite", "ready"); });
     ::kill(shell, SIGKILL);
     ::waitpid(shell, nullptr, 0);
