@@ -7,7 +7,7 @@ import path from 'node:path';
 import { FaultyApp } from './support/faulty-app.mjs';
 import { processState, holdersOf } from './support/procs.mjs';
 import { reportFigure } from './support/figures.mjs';
-import { focusWindow, key, windowManagerRunning } from '../e2e/support/desktop.mjs';
+import { focusWindow, key, windowManagerRunning, windowsNamed } from '../e2e/support/desktop.mjs';
 import { APP_PORT, VOICE_PORT, portOpen, startProcess, stopProcess, waitFor } from '../e2e/support/util.mjs';
 
 const CYCLES = Number(process.env.LORVANE_QUIT_CYCLES ?? 3);
@@ -56,6 +56,8 @@ function noted(app, role, what) {
 // kernel to end it all.
 const GRACE_MS = 3000;
 const TREES_END_WITHIN_MS = GRACE_MS + 1000;
+// Well inside the grace: the window must not wait for the services.
+const WINDOW_GOES_WITHIN_MS = 1500;
 
 const signalled = (signal) => async (app) => process.kill(app.first.pid, signal);
 const quitPaths = [
@@ -81,6 +83,16 @@ const quitPaths = [
   { name: 'SIGTERM', quit: signalled('SIGTERM'), exit: { code: 0, signal: null } },
   { name: 'SIGINT', quit: signalled('SIGINT'), exit: { code: 0, signal: null } },
   { name: 'SIGHUP', quit: signalled('SIGHUP'), exit: { code: 0, signal: null } },
+  // An impatient user or a session manager asks again while the worker is still given its grace.
+  {
+    name: 'second request',
+    quit: async (app) => {
+      process.kill(app.first.pid, 'SIGTERM');
+      await new Promise((resolve) => setTimeout(resolve, 500));
+      process.kill(app.first.pid, 'SIGINT');
+    },
+    exit: { code: 0, signal: null },
+  },
   // The shell gets no say; the kernel's parent-death signal must reach the services within 2 s.
   // The server ends on it; the worker, which ignores it, stays with its grandchild until the next
   // start, whose sweep ends them; the server's grandchild, whose group has lost its leader, stays.
@@ -135,11 +147,16 @@ async function cycle(way, timings) {
     const endOf = (names, timeout) => waitFor(`${names} to end`, () => running(names).length === 0, { timeout, interval: 10 })
       .then(() => Date.now() - quitAt, () => null);
     const serverEnded = endOf(['server'], 8000);
+    // The window goes at once, whatever the services still take.
+    const windowGone = waitFor('the window to go', async () => !(await windowsNamed('^Lorvane$')).includes(window), { timeout: 8000, interval: 50 })
+      .then(() => Date.now() - quitAt, () => null);
     const treesEnded = endOf(allNames, TREES_END_WITHIN_MS + 500);
     const exit = await app.waitExit(app.first, 20_000);
     const exitedMs = Date.now() - quitAt;
     if (exit.code !== way.exit.code || exit.signal !== way.exit.signal) faults.push(`exit ${JSON.stringify(exit)}`);
 
+    const windowMs = await windowGone;
+    if (windowMs === null || windowMs >= WINDOW_GOES_WITHIN_MS) faults.push(`the window went ${windowMs} ms after the quit`);
     // The well-behaved server ends at its SIGTERM, long before the grace would run out.
     const serverMs = await serverEnded;
     if (serverMs === null || serverMs >= GRACE_MS) faults.push(`the server, which ends on SIGTERM, ended after ${serverMs} ms`);
@@ -202,7 +219,7 @@ async function cycle(way, timings) {
     if (!launcherSurvived) faults.push('the launcher script did not outlive the app');
     const count = (names, wanted) => names.filter((n) => wanted.includes(n)).length;
     return {
-      launched, faults, stoppedMs: treesMs, serverMs, exitedMs, leftovers: stray.length, zombies: zombies.length, portsBusy: busy.length,
+      launched, faults, stoppedMs: treesMs, serverMs, exitedMs, windowMs, leftovers: stray.length, zombies: zombies.length, portsBusy: busy.length,
       logsBad: logsBad.length, launcherSurvived,
       grandchildrenLeft: count(leftAtLimit, ['serverGrandchild', 'workerGrandchild']),
       termIgnoringLeft: count(leftAtLimit, ['worker']),
@@ -237,7 +254,7 @@ for (const way of quitPaths) {
     if (way.windowManager) await startWindowManager(t);
     const timings = {};
     const totals = {
-      path: way.name, cycles: 0, launchFailed: 0, slowestStopMs: way.killed ? null : 0, slowestServerStopMs: 0, slowestExitMs: 0, clean: 0, leftovers: 0, zombies: 0,
+      path: way.name, cycles: 0, launchFailed: 0, slowestStopMs: way.killed ? null : 0, slowestServerStopMs: 0, slowestExitMs: 0, slowestWindowGoneMs: 0, clean: 0, leftovers: 0, zombies: 0,
       portsBusy: 0, logsBad: 0, launcherSurvived: 0, grandchildrenLeft: 0, termIgnoringLeft: 0, leftAfterNextStart: way.killed ? 0 : null,
     };
     const failures = [];
@@ -248,6 +265,7 @@ for (const way of quitPaths) {
       if (totals.slowestStopMs !== null) totals.slowestStopMs = Math.max(totals.slowestStopMs, result.stoppedMs ?? 0);
       totals.slowestServerStopMs = Math.max(totals.slowestServerStopMs, result.serverMs ?? 0);
       totals.slowestExitMs = Math.max(totals.slowestExitMs, result.exitedMs ?? 0);
+      totals.slowestWindowGoneMs = Math.max(totals.slowestWindowGoneMs, result.windowMs ?? 0);
       if (totals.leftAfterNextStart !== null) totals.leftAfterNextStart += result.leftAfterNextStart ?? 0;
       if (result.faults.length === 0) totals.clean += 1;
       for (const k of ['leftovers', 'zombies', 'portsBusy', 'logsBad', 'grandchildrenLeft', 'termIgnoringLeft']) totals[k] += result[k] ?? 0;
