@@ -101,11 +101,11 @@ echo
 echo "== Quit paths: $cycles launch/quit cycles each =="
 echo "   (server: ends on SIGTERM, with a grandchild; worker: ignores SIGTERM, with a grandchild that ignores it too;"
 echo "    *-left: still running 4 s after the quit (the 3 s grace + 1 s); after-next-start: what the next start's sweep left)"
-printf '%-12s %7s %14s %6s %10s %8s %11s %9s %18s %17s %18s %17s %15s %16s %14s %15s\n' path cycles launch-failed clean leftovers zombies ports-busy logs-bad launcher-survived grandchildren-left term-ignoring-left after-next-start server-stop-ms slowest-stop-ms slowest-exit-ms window-gone-ms
+printf '%-15s %7s %14s %6s %10s %8s %11s %9s %18s %17s %18s %17s %15s %16s %14s %15s\n' path cycles launch-failed clean leftovers zombies ports-busy logs-bad launcher-survived grandchildren-left term-ignoring-left after-next-start server-stop-ms slowest-stop-ms slowest-exit-ms window-gone-ms
 node -e '
   const lines = require("fs").readFileSync(process.argv[1], "utf8").split("\n").filter(Boolean).map(JSON.parse);
   for (const q of lines.filter((l) => l.kind === "quit")) {
-    console.log([q.path.padEnd(12), String(q.cycles).padStart(7), String(q.launchFailed).padStart(14), String(q.clean).padStart(6), String(q.leftovers).padStart(10),
+    console.log([q.path.padEnd(15), String(q.cycles).padStart(7), String(q.launchFailed).padStart(14), String(q.clean).padStart(6), String(q.leftovers).padStart(10),
       String(q.zombies).padStart(8), String(q.portsBusy).padStart(11), String(q.logsBad).padStart(9), String(q.launcherSurvived).padStart(18),
       String(q.grandchildrenLeft ?? "-").padStart(17), String(q.termIgnoringLeft ?? "-").padStart(18), String(q.leftAfterNextStart ?? "-").padStart(17),
       String(q.slowestServerStopMs ?? "-").padStart(15), String(q.slowestStopMs ?? "-").padStart(16), String(q.slowestExitMs ?? "-").padStart(14),
