@@ -140,7 +140,8 @@ private:
         }
         grace_.emplace(launcher_, monotonicSeconds());
         if (grace_->poll(monotonicSeconds())) return endAfterGrace();
-        g_timeout_add(kGracePollMilliseconds, onGracePoll, this);
+        // The desktop outlives the main loop, so the source borrows it.
+        g_timeout_add_full(G_PRIORITY_DEFAULT, kGracePollMilliseconds, onGracePoll, this, nullptr);
     }
 
     static gboolean onGracePoll(gpointer self) {
