@@ -20,8 +20,10 @@ void AppDelegate::checkServerReadiness() {
     // The port is read on every tick; the address built from it is always a well-formed URL.
     const std::string probeURL = localOrigin(state_.appPort) + "/";
     state_.readinessCheckInFlight = true;
+    // Ready is a status arriving in time: how long "/" is, or how slowly it streams, does not matter.
     platform_.http.get(
-        HttpRequest{probeURL, readiness::kProbeTimeoutSeconds, CachePolicy::ReloadIgnoringLocalCache},
+        HttpRequest{probeURL, readiness::kProbeTimeoutSeconds, CachePolicy::ReloadIgnoringLocalCache,
+                    HttpAnswerNeeded::StatusOnly},
         [weak = weak_from_this(), probeURL](std::optional<HttpResponse> response) {
             if (auto self = weak.lock()) self->onReadinessProbeOutcome(response ? response->status : 0, probeURL);
         });

@@ -36,6 +36,7 @@ TEST_F(Readiness, FirstProbeGoesOutDuringLaunchWithItsRequestSettings) {
     EXPECT_EQ(probe.url, kProbe);
     EXPECT_EQ(probe.timeoutSeconds, 1.0);
     EXPECT_EQ(probe.cachePolicy, CachePolicy::ReloadIgnoringLocalCache);
+    EXPECT_EQ(probe.needs, HttpAnswerNeeded::StatusOnly);
     EXPECT_TRUE(state().readinessCheckInFlight);
 }
 

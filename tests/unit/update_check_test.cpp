@@ -47,6 +47,7 @@ TEST_F(UpdateCheckTest, RequestsTheManifestFreshWithAnEightSecondLimit) {
         EXPECT_EQ(request.url, kManifestURL);
         EXPECT_EQ(request.timeoutSeconds, 8.0);
         EXPECT_EQ(request.cachePolicy, CachePolicy::ReloadIgnoringLocalCache);
+        EXPECT_EQ(request.needs, HttpAnswerNeeded::StatusAndBody);
     }
     EXPECT_EQ(fake.http.exchanges().size(), 2u);
 }

@@ -1,4 +1,4 @@
-// libsoup 3 transfers on a network thread: send, read the body up to the cap, deliver on the main thread.
+// libsoup 3 transfers on a network thread: send, read the body (up to the cap) if wanted, deliver on the main thread.
 #include "platform/gtk/soup_http_client.h"
 
 #include <libsoup/soup.h>
@@ -59,6 +59,7 @@ struct Transfer {
     std::string received;
     GLibPtr<GSource> timeout;  // borrows the transfer; destroyed before the transfer is freed
     bool startedOverHttps = false;
+    bool statusOnly = false;  // answered once the headers are in; the body is dropped unread
 };
 
 // What travels back to the main thread: plain values, no completion and nothing of GLib's.
@@ -153,6 +154,14 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
     if (!stream) return finish(std::move(transfer), std::nullopt);
     transfer->body = GObjectPtr<GInputStream>::adopt(stream);
     if (isDowngraded(*transfer)) return finish(std::move(transfer), std::nullopt);
+    if (transfer->statusOnly) {
+        // However long or slow the body, the status is the answer. A plain close of a body stream
+        // may read out the rest of the body first; a cancelled one drops the connection instead.
+        const int status = static_cast<int>(soup_message_get_status(transfer->message.get()));
+        g_cancellable_cancel(transfer->cancellable.get());
+        g_input_stream_close(transfer->body.get(), transfer->cancellable.get(), nullptr);
+        return finish(std::move(transfer), HttpResponse{status, std::nullopt});
+    }
     const goffset declared =
         soup_message_headers_get_content_length(soup_message_get_response_headers(transfer->message.get()));
     if (declared > static_cast<goffset>(kMaxHttpBodyBytes)) return finish(std::move(transfer), std::nullopt);
@@ -190,10 +199,7 @@ gboolean startOnNetworkThread(gpointer data) {
     transfer->message = GObjectPtr<SoupMessage>::adopt(message);
     transfer->startedOverHttps = isHttpsUri(soup_message_get_uri(message));
     transfer->soup = isLoopbackUri(soup_message_get_uri(message)) ? start.session->loopback : start.session->soup;
-    if (start.request.cachePolicy == CachePolicy::ReloadIgnoringLocalCache) {
-        // The session keeps no cache of its own; this asks caches on the way not to answer either.
-        soup_message_headers_append(soup_message_get_request_headers(message), "Cache-Control", "no-cache");
-    }
+    transfer->statusOnly = start.request.needs == HttpAnswerNeeded::StatusOnly;
     g_signal_connect(message, "restarted", G_CALLBACK(onRestarted), transfer.get());
 
     transfer->timeout.reset(g_timeout_source_new(timeoutMilliseconds(start.request.timeoutSeconds)));

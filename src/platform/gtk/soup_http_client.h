@@ -9,15 +9,17 @@
 
 namespace lorvane::gtk {
 
-// Largest body we accept. The shell only reads tiny answers (a status, a small JSON manifest), so a
-// longer body is treated as a failed request rather than buffered without bound.
+// Largest body we accept where the body is read. The shell reads only one small body (the update
+// manifest), so a longer one is treated as a failed request rather than buffered without bound; a
+// request that needs the status only reads no body and has no cap.
 inline constexpr std::size_t kMaxHttpBodyBytes = 1024 * 1024;
 
 // Requests run on a network thread of the client's own, with its own GLib main context, so a
 // time-out measures the network and not a busy main thread. libsoup has no per-message time-out:
 // each request carries a GCancellable that a timer there cancels after `timeoutSeconds`. A
 // cancelled, refused, TLS-rejected or oversized request completes with an absent response.
-// Redirects are followed, except from https to http: a downgraded request fails.
+// Redirects are followed, except from https to http: a downgraded request fails. The sessions
+// keep no cache, so every request reaches the origin without any header of the app's.
 //
 // Completions never leave the main thread: they wait in a table there while the network thread
 // works with a number only, and the answer is posted back to the GLib default context, which
