@@ -36,6 +36,9 @@ public:
     virtual bool isExecutableFile(const std::string& path) = 0;
     // True when anything (file or folder) exists at `path`.
     virtual bool fileExists(const std::string& path) = 0;
+    // `path` as the system reads it from the shell's current folder: unchanged when absolute, else
+    // appended to that folder (not normalised, links not followed).
+    virtual std::string absolutePath(const std::string& path) = 0;
     // The whole file as text; absent when missing, unreadable or not valid UTF-8.
     virtual std::optional<std::string> readUtf8File(const std::string& path) = 0;
 };

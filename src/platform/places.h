@@ -22,7 +22,7 @@ public:
     virtual std::string userLogFolder() const = 0;
     // The user's folder for application data (the app adds "Lorvane/...").
     virtual std::string applicationSupport() const = 0;
-    // The user's home folder.
+    // The user's home folder, as an absolute path.
     virtual std::string home() const = 0;
     // The version of the installed app ("1.2.3"), absent when the build carries none.
     virtual std::optional<std::string> installedVersion() const = 0;

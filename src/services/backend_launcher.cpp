@@ -13,10 +13,12 @@ constexpr std::string_view kLauncherName = "start-lorvane.sh";
 std::optional<std::string> AppDelegate::backendLauncherPath() const {
     std::vector<std::string> candidates;
     const auto environment = platform_.environment.snapshot();
-    // Taken as written: a value with stray spaces names another folder, and an empty one none.
+    // Taken as written: a value with stray spaces names another folder, and an empty one none. A
+    // relative value names a folder under the shell's current one; the script starts in its own
+    // folder, so the path it is run by must not be relative.
     if (auto workspace = environment.find("LORVANE_WORKSPACE");
         workspace != environment.end() && !workspace->second.empty()) {
-        candidates.push_back(joinPath(workspace->second, kLauncherName));
+        candidates.push_back(joinPath(platform_.files.absolutePath(workspace->second), kLauncherName));
     }
     const std::string home = platform_.places.home();
     candidates.push_back(joinPath(joinPath(platform_.places.applicationSupport(), "Lorvane/backend"), kLauncherName));

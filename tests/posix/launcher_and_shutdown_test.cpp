@@ -23,6 +23,7 @@ struct SearchCase {
     std::vector<Place> executable;
     std::vector<Place> notExecutable;
     std::optional<Place> found;
+    bool relative = false;  // the workspace given relative to the shell's current folder, the temp root
 };
 
 fs::path placeOf(RealServices& s, Place p) {
@@ -42,12 +43,16 @@ TEST_P(LauncherSearch, FindsTheFirstExecutableCandidate) {
     const auto& c = GetParam();
     if (c.workspace) {
         s.fake.environment.variables["LORVANE_WORKSPACE"] =
-            c.workspace->empty() ? "" : (s.root / *c.workspace).string() + (c.name == std::string("padded") ? " " : "");
+            c.workspace->empty() || c.relative ? *c.workspace
+                                               : (s.root / *c.workspace).string() + (c.name == std::string("padded") ? " " : "");
     }
+    const fs::path before = fs::current_path();
+    if (c.relative) fs::current_path(s.root);
     for (Place p : c.executable) writeFile(placeOf(s, p), kLauncherScript, true);
     for (Place p : c.notExecutable) writeFile(placeOf(s, p), kLauncherScript, false);
     AppDelegate& d = s.makeDelegate();
     auto found = AppDelegateTestAccess::backendLauncherPath(d);
+    fs::current_path(before);
     if (c.found) {
         EXPECT_EQ(found, placeOf(s, *c.found).string());
     } else {
@@ -65,6 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"home_last", std::nullopt, {HomeLorvane}, {}, HomeLorvane},
         SearchCase{"empty_workspace_skipped", "", {HomeLorvane}, {}, HomeLorvane},
         SearchCase{"padded", "workspace", {Workspace, HomeLorvane}, {}, HomeLorvane},
+        // Found as the absolute path the script can be started by from its own folder.
+        SearchCase{"relative_workspace", "workspace", {Workspace}, {}, Workspace, true},
         SearchCase{"not_executable_passed_over", "workspace", {Quendrel}, {Workspace, Backend}, Quendrel},
         SearchCase{"only_non_executable", "workspace", {}, {Workspace, Backend, Quendrel, HomeLorvane}, std::nullopt}),
     [](const auto& row) { return std::string(row.param.name); });

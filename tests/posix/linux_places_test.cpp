@@ -28,6 +28,7 @@ std::string passwordDatabaseHome() {
 TEST(PosixLinuxPlacesTest, UserFoldersFollowXdgAndFallBackUnderHome) {
     const std::string passwdHome = passwordDatabaseHome();
     ASSERT_FALSE(passwdHome.empty()) << "the test user needs a password database entry";
+    const std::string here = std::filesystem::current_path().string();
     const struct {
         const char* name;
         Environment environment;
@@ -47,6 +48,8 @@ TEST(PosixLinuxPlacesTest, UserFoldersFollowXdgAndFallBackUnderHome) {
         {"no HOME: password database", {}, passwdHome, passwdHome + "/.local/state", passwdHome + "/.local/share"},
         {"empty HOME: password database", {{"HOME", ""}}, passwdHome, passwdHome + "/.local/state",
          passwdHome + "/.local/share"},
+        {"relative HOME: from the current folder", {{"HOME", "u/"}}, here + "/u", here + "/u/.local/state",
+         here + "/u/.local/share"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

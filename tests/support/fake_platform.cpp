@@ -125,6 +125,10 @@ bool FakeFileSystem::fileExists(const std::string& path) {
     return files.count(path) || directories.count(path);
 }
 
+std::string FakeFileSystem::absolutePath(const std::string& path) {
+    return !path.empty() && path.front() == '/' ? path : currentFolder + "/" + path;
+}
+
 std::optional<std::string> FakeFileSystem::readUtf8File(const std::string& path) {
     auto it = files.find(path);
     if (it == files.end()) return std::nullopt;

@@ -113,12 +113,14 @@ public:
     Result<std::shared_ptr<FileHandle>> openForWriting(const std::string& path) override;
     bool isExecutableFile(const std::string& path) override;
     bool fileExists(const std::string& path) override;
+    std::string absolutePath(const std::string& path) override;
     std::optional<std::string> readUtf8File(const std::string& path) override;
 
     void addFile(const std::string& path, std::string text = "", bool executable = false);
     std::set<std::string> directories;
     std::map<std::string, std::string> files;
     std::set<std::string> executables;
+    std::string currentFolder = "/current";
     std::vector<std::shared_ptr<FakeFileHandle>> openedHandles;
 
 private:

@@ -84,7 +84,13 @@ std::string LinuxPlaces::applicationSupport() const { return xdgFolder("XDG_DATA
 
 std::string LinuxPlaces::home() const {
     auto variable = environment_.find("HOME");
-    if (variable != environment_.end() && !variable->second.empty()) return withoutTrailingSlashes(variable->second);
+    if (variable != environment_.end() && !variable->second.empty()) {
+        // A relative HOME is read from the shell's current folder. The children start elsewhere,
+        // so every path built on it must already be absolute.
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(variable->second, error);
+        return withoutTrailingSlashes(error ? variable->second : absolute.string());
+    }
     // Without a password entry either there is no better answer than the root folder.
     return withoutTrailingSlashes(passwordDatabaseHome().value_or("/"));
 }

@@ -138,6 +138,13 @@ bool PosixFileSystem::fileExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+std::string PosixFileSystem::absolutePath(const std::string& path) {
+    // With no current folder to be had (it was removed), the path stays as it is.
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
 std::optional<std::string> PosixFileSystem::readUtf8File(const std::string& path) {
     // O_NONBLOCK so that a FIFO cannot hold the main thread; only regular files are read at all.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

@@ -39,6 +39,7 @@ public:
     Result<std::shared_ptr<FileHandle>> openForWriting(const std::string& path) override;
     bool isExecutableFile(const std::string& path) override;
     bool fileExists(const std::string& path) override;
+    std::string absolutePath(const std::string& path) override;
     std::optional<std::string> readUtf8File(const std::string& path) override;
 };
 
