@@ -66,6 +66,8 @@ test('a newer release is announced three seconds after launch, and "Открыт
   await key('Return');
   const opened = await waitFor('the downloads page to be opened', () => app.openedUrls().length > 0 && app.openedUrls());
   assert.deepEqual(opened, [`${server.origin}/#downloads`]);
+  const [{ startupId, activationToken }] = app.openings();
+  assert.ok(startupId || activationToken, 'the browser is started with a startup id or token, so it may come to the front');
   await waitFor('the alert to close', async () => (await dialogs(app.busAddress, app.first.pid)).length === 0);
 
   // The same release again from the menu; dismissing it opens nothing.

@@ -119,7 +119,10 @@ void GtkShellApplication::showAlert(const Alert& alert, std::function<void(Alert
 }
 
 void GtkShellApplication::openURL(const std::string& url) {
-    g_app_info_launch_default_for_uri_async(url.c_str(), nullptr, nullptr, nullptr, nullptr);
+    // With the window as parent GTK launches the handler with the display's launch context, which
+    // hands it a startup id (X11) or activation token (Wayland): without one the desktop may leave
+    // the browser behind the app, as if it had opened by itself.
+    gtk_show_uri_full(frontWindow(), url.c_str(), GDK_CURRENT_TIME, nullptr, nullptr, nullptr);
 }
 
 void GtkShellApplication::onAction(GSimpleAction* action, GVariant*, gpointer self) {

@@ -46,7 +46,8 @@ public:
     void activateIgnoringOtherApps() override;
     // A dialog modal to the front window; see GtkAlerts.
     void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) override;
-    // Asynchronous through GIO's default handler for the scheme; the outcome is not reported.
+    // Asynchronous through GIO's default handler for the scheme, launched from the front window so
+    // that it may come to the front itself; the outcome is not reported.
     void openURL(const std::string& url) override;
 
 private:

@@ -89,12 +89,13 @@ export class LorvaneApp {
   }
 
   // The desktop's default https handler, as GIO finds it: a .desktop file in the private data
-  // folder and a mimeapps.list naming it. Its "browser" only notes the URL it was given.
+  // folder and a mimeapps.list naming it. Its "browser" only notes the URL it was given and the
+  // startup id or activation token it was started with, which let a browser come to the front.
   installUrlHandler() {
     const opener = path.join(this.root, 'bin/open-url');
-    write(opener, `#!/bin/sh\nprintf '%s\\n' "$1" >> '${this.openedUrlsFile}'\n`, 0o755);
+    write(opener, `#!/bin/sh\nprintf '%s\\t%s\\t%s\\n' "$1" "$DESKTOP_STARTUP_ID" "$XDG_ACTIVATION_TOKEN" >> '${this.openedUrlsFile}'\n`, 0o755);
     write(path.join(this.dataHome, 'applications/lorvane-e2e-browser.desktop'), [
-      '[Desktop Entry]', 'Type=Application', 'Name=E2E browser', `Exec=${opener} %u`, 'NoDisplay=true',
+      '[Desktop Entry]', 'Type=Application', 'Name=E2E browser', `Exec=${opener} %u`, 'NoDisplay=true', 'StartupNotify=true',
       'MimeType=x-scheme-handler/https;x-scheme-handler/http;', '',
     ].join('\n'));
     write(path.join(this.configHome, 'mimeapps.list'), [
@@ -108,8 +109,17 @@ export class LorvaneApp {
     fs.writeFileSync(this.gateFile, '');
   }
 
+  // What the URL handler was started for: [{ url, startupId, activationToken }].
+  openings() {
+    const lines = fs.existsSync(this.openedUrlsFile) ? fs.readFileSync(this.openedUrlsFile, 'utf8').split('\n').filter(Boolean) : [];
+    return lines.map((line) => {
+      const [url, startupId, activationToken] = line.split('\t');
+      return { url, startupId, activationToken };
+    });
+  }
+
   openedUrls() {
-    return fs.existsSync(this.openedUrlsFile) ? fs.readFileSync(this.openedUrlsFile, 'utf8').split('\n').filter(Boolean) : [];
+    return this.openings().map((o) => o.url);
   }
 
   async startBus() {
