@@ -39,7 +39,8 @@ public:
     virtual ~WebView() = default;
     // Main thread. Shows `html` (UTF-8) with no base URL, replacing the current page.
     virtual void loadHtml(const std::string& html) = 0;
-    // Main thread. Starts loading `request`, replacing the current page. Load failures are not reported.
+    // Main thread. Starts loading `request`, replacing the current page once its answer arrives.
+    // Load failures are not reported: a load that fails leaves the current page, with no message.
     virtual void loadRequest(const WebRequest& request) = 0;
     // Main thread. Runs `script` in the main frame; `done` is called once, on the main thread, with
     // the error if the script failed to run or threw (a result that cannot be converted is no error).

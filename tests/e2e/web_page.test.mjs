@@ -3,7 +3,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { appForTest } from './support/harness.mjs';
 import { waitForText, focusWindow, key } from './support/desktop.mjs';
-import { waitFor } from './support/util.mjs';
+import { APP_PORT, portOpen, waitFor } from './support/util.mjs';
 
 const ORIGIN = 'http://127.0.0.1:3001';
 
@@ -56,6 +56,14 @@ test('when the page refuses the history change, Alt+Shift+V loads the voice view
   assert.equal(app.reports('popstate').length, 0);
   assert.deepEqual(app.pageRequests().filter((r) => r.method === 'GET' && r.url !== '/favicon.ico').map((r) => r.url).slice(-2), ['/', '/?view=voice'],
     'one new request, for the voice view');
+
+  // With the server gone the fallback load fails, and the voice view stays in the window: no
+  // error page of the web view's own.
+  process.kill(app.record('server').pid, 'SIGKILL');
+  await waitFor('the server to be gone', async () => !(await portOpen(APP_PORT)));
+  await waitForText('the voice view', window, (s) => s.includes('Вид: voice'));
+  await key('alt+shift+v');
+  await assert.rejects(waitForText('another page', window, (s) => !s.includes('Вид: voice'), 4000), /timed out/);
 });
 
 test('the local page gets the microphone, alone or with the camera, but never the camera alone', async (t) => {

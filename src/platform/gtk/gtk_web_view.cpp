@@ -96,6 +96,7 @@ GtkWebView::GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>
     gtk_widget_set_vexpand(widget(), TRUE);
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(view_.get(), "load-failed", G_CALLBACK(onLoadFailed), this);
 }
 
 GtkWebView::~GtkWebView() {
@@ -141,12 +142,23 @@ void GtkWebView::cancelLoadTimeout() {
 
 void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     // Once the answer is being committed the request has been served; what follows is rendering.
-    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) static_cast<GtkWebView*>(self)->cancelLoadTimeout();
+    // Only a commit says so: the end of a load replaced by a newer one can be reported after the
+    // newer one has started, and must not take its time-out away.
+    if (event == WEBKIT_LOAD_COMMITTED) static_cast<GtkWebView*>(self)->cancelLoadTimeout();
+}
+
+gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer) {
+    // Handled, so WebKit shows no error page of its own: a load that fails before its answer
+    // arrives leaves the page that was there (the loading page, the launch-error page, the app),
+    // and one cut off later leaves what had arrived. A cancelled load (stopped by its time-out, or
+    // replaced by a newer one) ends the same way.
+    return TRUE;
 }
 
 gboolean GtkWebView::onLoadTimeout(gpointer data) {
     auto* self = static_cast<GtkWebView*>(data);
     self->loadTimeoutSource_ = 0;
+    // A load that has already failed leaves nothing to stop.
     if (webkit_web_view_is_loading(self->view_.get())) webkit_web_view_stop_loading(self->view_.get());
     return G_SOURCE_REMOVE;
 }

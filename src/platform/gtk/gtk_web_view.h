@@ -32,7 +32,8 @@ public:
     void loadHtml(const std::string& html) override;
     // WebKit has no per-request time-out: a timer stops the load if the page has not started to
     // arrive (load not yet committed) within `timeoutSeconds`, which is when a request would have
-    // timed out. A later load cancels the timer of the earlier one.
+    // timed out. A later load cancels the timer of the earlier one. A load that fails or is stopped
+    // leaves the current page in place; WebKit's own error page is never shown.
     void loadRequest(const WebRequest& request) override;
     void evaluateJavaScript(const std::string& script, std::function<void(std::optional<ScriptError>)> done) override;
 
@@ -43,6 +44,7 @@ public:
 private:
     static gboolean onPermissionRequest(WebKitWebView* view, WebKitPermissionRequest* request, gpointer self);
     static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error, gpointer self);
     static gboolean onLoadTimeout(gpointer self);
     void cancelLoadTimeout();
     bool decideUserMedia(WebKitUserMediaPermissionRequest* request);
