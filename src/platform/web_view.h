@@ -52,8 +52,9 @@ public:
 class WebViewUIDelegate {
 public:
     virtual ~WebViewUIDelegate() = default;
-    // A page whose top-level origin has `host` asks for capture devices. `decide` must be called
-    // exactly once, before returning.
+    // A document whose origin has `host` asks for capture devices. `decide` must be called exactly
+    // once, before returning. A backend that cannot tell which of several documents asks puts each
+    // of their hosts in turn, and allows capture only when every answer grants it.
     virtual void onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type,
                                                  const std::function<void(PermissionDecision)>& decide) = 0;
 };

@@ -12,7 +12,8 @@ import { waitFor } from '../e2e/support/util.mjs';
 const here = path.dirname(fileURLToPath(import.meta.url));
 
 // A page on another origin that asks for the microphone and tells its parent (if framed) and its
-// own server what it got.
+// own server what it got. With ?then=<url> it starts navigating the web view there first, in the
+// same turn.
 async function startAskingOrigin(host) {
   const outcomes = [];
   const server = http.createServer((req, res) => {
@@ -24,6 +25,8 @@ async function startAskingOrigin(host) {
     }
     res.writeHead(200, { 'content-type': 'text/html; charset=utf-8' }).end(`<!doctype html><meta charset="utf-8"><h1>Чужая страница</h1><script>
 ${ASK}
+const then = new URLSearchParams(location.search).get('then');
+if (then) location.href = then;
 askMicrophone().then((outcome) => {
   const result = { ...outcome, framed: window !== window.top };
   if (result.framed) parent.postMessage(result, '*');
@@ -35,11 +38,14 @@ askMicrophone().then((outcome) => {
   return { origin: `http://${host}:${server.address().port}`, outcomes, close: () => new Promise((r) => { server.closeAllConnections(); server.close(r); }) };
 }
 
-test('the microphone goes to the local page only: not to cross-origin frames in it, nor to a remote page', async (t) => {
+// WebKitGTK does not say which frame asks: once a frame from a host that is not local has been
+// loaded, the page asks in vain until the next page commits. A remote page is judged by its own
+// host while its navigation to localhost is pending.
+test('the microphone goes to local hosts only: not to a cross-host frame allowed to ask, nor to a remote page on its way to localhost', async (t) => {
   const otherPort = await startAskingOrigin('127.0.0.1');
   const otherHost = await startAskingOrigin('127.0.0.2');
   const frames = [`${otherPort.origin}/framed`, `${otherHost.origin}/framed`];
-  const remote = `${otherHost.origin}/remote`;
+  const remote = `${otherHost.origin}/remote?then=${encodeURIComponent('http://localhost:3001/slow')}`;
   const app = faultyAppForTest(t, { server: { frames, remote }, serverScript: fs.readFileSync(path.join(here, 'support/media-server.mjs')) },
     async () => { await otherPort.close(); await otherHost.close(); });
   fs.copyFileSync(path.join(here, 'support/ask-microphone.mjs'), path.join(app.share, 'server/ask-microphone.mjs'));
@@ -54,7 +60,7 @@ test('the microphone goes to the local page only: not to cross-origin frames in 
   t.diagnostic(JSON.stringify([...app.reports('media'), remoteOutcome]));
   assert.deepEqual(decisions, [
     { where: 'local page', granted: true },
-    { where: frames[0], granted: false },
+    { where: frames[0], granted: true },
     { where: frames[1], granted: false },
     { where: remote, granted: false },
   ]);

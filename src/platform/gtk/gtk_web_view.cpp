@@ -2,6 +2,8 @@
 #include "platform/gtk/gtk_web_view.h"
 
 #include <cmath>
+#include <optional>
+#include <set>
 #include <utility>
 
 namespace lorvane::gtk {
@@ -60,6 +62,17 @@ GObjectPtr<WebKitNetworkSession> makeSession(const WebViewSpec& spec, const WebV
     return session;
 }
 
+// The host of the origin a document loaded from `uri` has, as WebKit reckons origins: a blob: URL
+// has its creator's, a data: URL an opaque one with no host (empty here).
+std::string originHost(const char* uri) {
+    if (!uri) return {};
+    WebKitSecurityOrigin* origin = webkit_security_origin_new_for_uri(uri);
+    const char* host = origin ? webkit_security_origin_get_host(origin) : nullptr;
+    std::string result = host ? host : "";
+    if (origin) webkit_security_origin_unref(origin);
+    return result;
+}
+
 struct ScriptCompletion {
     std::function<void(std::optional<ScriptError>)> done;
 };
@@ -85,6 +98,9 @@ GtkWebView::GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>
     auto settings = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
     applyApplicationName(settings.get(), spec.applicationNameForUserAgent);
     webkit_settings_set_enable_media_stream(settings.get(), TRUE);
+    // A page restored from the back-forward cache brings its frames back without loading them, so
+    // the hosts of its frames would go unseen (see decideUserMedia).
+    webkit_settings_set_enable_page_cache(settings.get(), FALSE);
     if (environment.mockCaptureDevices) webkit_settings_set_enable_mock_capture_devices(settings.get(), TRUE);
     auto session = makeSession(spec, environment);
 
@@ -97,6 +113,7 @@ GtkWebView::GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_.get(), "load-failed", G_CALLBACK(onLoadFailed), this);
+    g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
 }
 
 GtkWebView::~GtkWebView() {
@@ -140,11 +157,31 @@ void GtkWebView::cancelLoadTimeout() {
     if (loadTimeoutSource_ != 0) g_source_remove(std::exchange(loadTimeoutSource_, 0u));
 }
 
-void GtkWebView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+void GtkWebView::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+    if (event != WEBKIT_LOAD_COMMITTED) return;
+    auto* self = static_cast<GtkWebView*>(data);
     // Once the answer is being committed the request has been served; what follows is rendering.
     // Only a commit says so: the end of a load replaced by a newer one can be reported after the
     // newer one has started, and must not take its time-out away.
-    if (event == WEBKIT_LOAD_COMMITTED) static_cast<GtkWebView*>(self)->cancelLoadTimeout();
+    self->cancelLoadTimeout();
+    // The address of the document now in the view; until the next commit the view's address may be
+    // that of a load still pending. The old document's frames went with it.
+    self->committedHost_ = originHost(webkit_web_view_get_uri(view));
+    self->frameHosts_.clear();
+}
+
+gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                    gpointer data) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (webkit_response_policy_decision_is_main_frame_main_resource(response)) return FALSE;
+    // Every document a frame loads passes here before it runs, whoever put the frame in the page.
+    // about:blank and about:srcdoc documents take the origin of the document that made them.
+    const char* uri = webkit_uri_response_get_uri(webkit_response_policy_decision_get_response(response));
+    if (uri && g_strcmp0(g_uri_peek_scheme(uri), "about") != 0) {
+        static_cast<GtkWebView*>(data)->frameHosts_.insert(originHost(uri));
+    }
+    return FALSE;  // WebKit's own decision stands
 }
 
 gboolean GtkWebView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer) {
@@ -163,14 +200,6 @@ gboolean GtkWebView::onLoadTimeout(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-std::string GtkWebView::topLevelHost() const {
-    const char* uri = webkit_web_view_get_uri(view_.get());
-    if (!uri) return {};
-    g_autoptr(GUri) parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
-    const char* host = parsed ? g_uri_get_host(parsed) : nullptr;
-    return host ? host : "";
-}
-
 bool GtkWebView::decideUserMedia(WebKitUserMediaPermissionRequest* request) {
     // Screen sharing is not something the app ever asks the core about.
     if (webkit_user_media_permission_is_for_display_device(request)) return false;
@@ -182,12 +211,21 @@ bool GtkWebView::decideUserMedia(WebKitUserMediaPermissionRequest* request) {
                                                  : MediaCaptureType::Camera;
     const auto delegate = uiDelegate_.lock();
     if (!delegate) return false;
-    // An answer that never comes counts as a refusal; only the first answer counts.
-    std::optional<PermissionDecision> decision;
-    delegate->onMediaCapturePermissionRequest(topLevelHost(), type, [&decision](PermissionDecision d) {
-        if (!decision) decision = d;
-    });
-    return decision == PermissionDecision::Grant;
+    // WebKitGTK does not say which document asks: the committed top-level document, or any
+    // document loaded into a frame of it since. (WebKit itself asks only while the view's address
+    // has the asking page's top-level origin.) So every host that may have asked is put to the
+    // delegate, and only what each of them would be granted is allowed. An answer that never comes
+    // counts as a refusal; only the first answer counts.
+    std::set<std::string> hosts = frameHosts_;
+    hosts.insert(committedHost_);
+    for (const std::string& host : hosts) {
+        std::optional<PermissionDecision> decision;
+        delegate->onMediaCapturePermissionRequest(host, type, [&decision](PermissionDecision d) {
+            if (!decision) decision = d;
+        });
+        if (decision != PermissionDecision::Grant) return false;
+    }
+    return true;
 }
 
 gboolean GtkWebView::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer data) {

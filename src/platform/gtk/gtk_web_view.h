@@ -4,6 +4,7 @@
 #include <webkit/webkit.h>
 
 #include <memory>
+#include <set>
 #include <string>
 
 #include "platform/gtk/gobject_ptr.h"
@@ -20,7 +21,9 @@ struct WebViewEnvironment {
 
 // Owns one WebKitWebView (a strong reference; the window adds its own when it takes the view).
 // Media-capture requests are mapped to the core's types and decided by the UI delegate, which is
-// held weakly: once it is gone every request is denied. Everything here runs on the main thread.
+// held weakly: once it is gone every request is denied. The hosts put to it are those of the
+// committed page and of every document its frames have loaded, since WebKitGTK does not tell which
+// of them asks. Everything here runs on the main thread.
 class GtkWebView final : public WebView {
 public:
     GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate,
@@ -47,12 +50,15 @@ private:
     static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error, gpointer self);
     static gboolean onLoadTimeout(gpointer self);
     void cancelLoadTimeout();
+    static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer self);
     bool decideUserMedia(WebKitUserMediaPermissionRequest* request);
-    std::string topLevelHost() const;
 
     GObjectPtr<WebKitWebView> view_;
     std::weak_ptr<WebViewUIDelegate> uiDelegate_;
     guint loadTimeoutSource_ = 0;
+    std::string committedHost_;          // of the top-level document in the view
+    std::set<std::string> frameHosts_;   // of the documents its frames have loaded since it committed
 };
 
 }  // namespace lorvane::gtk

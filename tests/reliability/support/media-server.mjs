@@ -1,6 +1,7 @@
-// Stand-in server whose page asks for the microphone itself, then from cross-origin frames, then
-// navigates the web view to a remote page. Records like the e2e fixture (records/server-<pid>.json);
-// installed as server/server.mjs with ask-microphone.mjs beside it.
+// Stand-in server whose page asks for the microphone itself, then from cross-origin frames allowed to
+// ask, then navigates the web view to a remote page. Records like the e2e fixture
+// (records/server-<pid>.json); installed as server/server.mjs with ask-microphone.mjs beside it.
+// "/slow" answers after a few seconds, so that a navigation to it stays pending for a while.
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -30,6 +31,7 @@ const report = (event) => fetch('/__report', { method: 'POST', body: JSON.string
       if (e.origin === new URL(src).origin) { window.removeEventListener('message', on); resolve(e.data); }
     }));
     const frame = document.createElement('iframe');
+    frame.allow = 'microphone';
     frame.src = src;
     document.body.append(frame);
     await report({ type: 'media', where: src, ...(await answer) });
@@ -51,6 +53,10 @@ const server = http.createServer((req, res) => {
       save();
       res.writeHead(204).end();
     });
+    return;
+  }
+  if (req.url === '/slow') {
+    setTimeout(() => res.writeHead(200, { 'content-type': 'text/html; charset=utf-8' }).end('<h1>Медленная страница</h1>'), 5000);
     return;
   }
   res.writeHead(200, { 'content-type': 'text/html; charset=utf-8', 'cache-control': 'no-store' }).end(page());
