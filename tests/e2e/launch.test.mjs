@@ -6,7 +6,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { appForTest } from './support/harness.mjs';
 import { waitForText, screenshot, windowGeometry, windowIconSizes, windowName } from './support/desktop.mjs';
-import { isAlive, waitFor } from './support/util.mjs';
+import { isAlive, startProcess, stopProcess, waitFor } from './support/util.mjs';
 
 const LOADING_TEXT = 'Запускаем локальное приложение…';
 const PUBLIC_URL = 'https://phone.tail4e7d1.ts.net';
@@ -47,6 +47,30 @@ test('the loading page shows until the server answers; probes come every 0.3 s; 
   assert.ok(ready[0].at > notReady[notReady.length - 1].at);
   assert.match(ready[1].userAgent, /LorvaneMac\/0\.1$/, 'the page request carries the app name in its user agent');
 });
+
+// A screen of its own for one test: a private Xvfb of `size` (Xvfb picks the display number), which
+// the app and the X tools use from now on.
+async function useScreen(t, size) {
+  const server = startProcess('Xvfb', ['-displayfd', '1', '-screen', '0', `${size}x24`, '-nolisten', 'tcp']);
+  const number = await waitFor('the private X server', () => server.stdout().trim(), { timeout: 10_000 });
+  const previous = process.env.DISPLAY;
+  process.env.DISPLAY = `:${number}`;
+  t.after(async () => {
+    process.env.DISPLAY = previous;
+    await stopProcess(server);
+  });
+}
+
+// Smaller screens: the largest window that fits, the menu bar included, but not below 1024 × 700.
+for (const [width, height] of [[1280, 800], [1024, 768]]) {
+  test(`on a ${width}×${height} screen the window opens as large as the screen`, async (t) => {
+    await useScreen(t, `${width}x${height}`);
+    const app = appForTest(t);
+    await app.launch();
+    const g = await windowGeometry(await app.mainWindow());
+    assert.deepEqual([g.WIDTH, g.HEIGHT], [width, height]);
+  });
+}
 
 // A developer's launcher script: notes how it was started, then keeps running like a backend would.
 const LAUNCHER = `#!/bin/sh

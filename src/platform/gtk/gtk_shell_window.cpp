@@ -26,7 +26,9 @@ GtkShellWindow::GtkShellWindow(GtkApplication* application, const WindowSpec& sp
     window_ = GObjectPtr<GtkWindow>::retain(GTK_WINDOW(gtk_application_window_new(application)));
     GtkWindow* window = window_.get();
     gtk_window_set_title(window, spec.title.c_str());
-    // The requested size is the content's; the menu bar comes on top of it.
+    // The requested size is the content's; the menu bar comes on top of it. GTK keeps a new
+    // window's default size within the work area of its monitor, and not below the content's size
+    // request: on a smaller screen the window opens as large as fits, the menu bar included.
     gtk_window_set_default_size(window, spec.contentWidth, spec.contentHeight + menuBarHeight(application));
     // A spec without any style keeps GTK's defaults (resizable, with a close button).
     const bool defaults = spec.style.empty();
