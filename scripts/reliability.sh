@@ -44,11 +44,11 @@ run_suite() {
   [ -n "${4:-}" ] && pattern=(--test-name-pattern="$4")
   echo "running $2..." >&2
   env LORVANE_BUILD_DIR="$build" LORVANE_BUNDLE_DIR="$build/share/lorvane" \
-    LORVANE_RELIABILITY_HELPERS="$build/tests/reliability" LORVANE_RELIABILITY_FIGURES="$figures" \
+    LORVANE_RELIABILITY_HELPERS="$build/tests/desktop" LORVANE_RELIABILITY_FIGURES="$figures" \
     LORVANE_QUIT_CYCLES="$cycles" \
-    "$build/tests/reliability/lorvane_session_reaper" sh tests/e2e/support/isolate.sh \
+    "$build/tests/desktop/lorvane_session_reaper" sh tests/desktop/support/isolate.sh \
     xvfb-run -a -n "$3" -s "-screen 0 1920x1080x24" dbus-run-session -- \
-    node --test --test-concurrency=1 --test-reporter=tap "${pattern[@]}" "tests/reliability/$1.test.mjs" \
+    node --test --test-concurrency=1 --test-reporter=tap "${pattern[@]}" "tests/desktop/$1.test.mjs" \
     >"$out/$2.tap" 2>"$out/$2.err"
 }
 quit_lanes=("^(menu quit|window close)," "^(SIGTERM|SIGINT)," "^(SIGHUP|SIGKILL|second request),")

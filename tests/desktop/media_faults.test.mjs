@@ -7,7 +7,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { faultyAppForTest } from './support/faulty-app.mjs';
 import { ASK } from './support/ask-microphone.mjs';
-import { waitFor } from '../e2e/support/util.mjs';
+import { waitFor } from './support/util.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 

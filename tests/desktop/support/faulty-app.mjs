@@ -1,11 +1,11 @@
 // The app under test with a fault arranged around it: other services, broken resources, a launcher.
 import fs from 'node:fs';
 import path from 'node:path';
-import { LorvaneApp } from '../../e2e/support/harness.mjs';
-import { requireDisplay, focusWindow, key, copyAllText, windowsOf, windowsNamed } from '../../e2e/support/desktop.mjs';
-import { BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitFor, waitPortsFree, APP_PORT, VOICE_PORT } from '../../e2e/support/util.mjs';
+import { LorvaneApp } from './harness.mjs';
+import { requireDisplay, focusWindow, key, copyAllText, windowsOf, windowsNamed } from './desktop.mjs';
+import { BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitFor, waitPortsFree, APP_PORT, VOICE_PORT } from './util.mjs';
 
-export const HELPERS = process.env.LORVANE_RELIABILITY_HELPERS ?? path.join(BUILD_DIR, 'tests/reliability');
+export const HELPERS = process.env.LORVANE_RELIABILITY_HELPERS ?? path.join(BUILD_DIR, 'tests/desktop');
 export const ERROR_HEADING = 'Не удалось запустить локальный интерфейс';
 export const LOADING_TEXT = 'Запускаем локальное приложение…';
 

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { faultyAppForTest } from './support/faulty-app.mjs';
-import { waitFor } from '../e2e/support/util.mjs';
+import { waitFor } from './support/util.mjs';
 
 const PUBLIC_URL = 'https://phone.tail4e7d1.ts.net';
 const MiB = 1024 * 1024;

@@ -7,8 +7,8 @@ import path from 'node:path';
 import { FaultyApp } from './support/faulty-app.mjs';
 import { processState, holdersOf } from './support/procs.mjs';
 import { reportFigure } from './support/figures.mjs';
-import { focusWindow, key, windowManagerRunning, windowsNamed } from '../e2e/support/desktop.mjs';
-import { APP_PORT, VOICE_PORT, portOpen, startProcess, stopProcess, waitFor } from '../e2e/support/util.mjs';
+import { focusWindow, key, windowManagerRunning, windowsNamed } from './support/desktop.mjs';
+import { APP_PORT, VOICE_PORT, portOpen, startProcess, stopProcess, waitFor } from './support/util.mjs';
 
 const CYCLES = Number(process.env.LORVANE_QUIT_CYCLES ?? 3);
 

@@ -8,10 +8,10 @@ import { faultyAppForTest } from './support/faulty-app.mjs';
 import { startManifestServer } from './support/manifest-server.mjs';
 import { residentKiB } from './support/procs.mjs';
 import { reportFigure } from './support/figures.mjs';
-import { makeCertificates } from '../e2e/support/update-server.mjs';
-import { dialogs, waitForDialog } from '../e2e/support/accessibility.mjs';
-import { focusWindow, key, windowsOf } from '../e2e/support/desktop.mjs';
-import { waitFor } from '../e2e/support/util.mjs';
+import { makeCertificates } from './support/update-server.mjs';
+import { dialogs, waitForDialog } from './support/accessibility.mjs';
+import { focusWindow, key, windowsOf } from './support/desktop.mjs';
+import { waitFor } from './support/util.mjs';
 
 const FAILED = { labels: ['Не удалось проверить обновления', 'Проверьте подключение к интернету и повторите позже.'], buttons: ['OK'] };
 const MiB = 1024 * 1024;

@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { faultyAppForTest, HELPERS } from './support/faulty-app.mjs';
 import { reportFigure } from './support/figures.mjs';
-import { waitFor } from '../e2e/support/util.mjs';
+import { waitFor } from './support/util.mjs';
 
 function readProbe(dir, pid) {
   const fds = Object.fromEntries(fs.readFileSync(path.join(dir, `${pid}.fds`), 'utf8').trim().split('\n')

@@ -6,8 +6,8 @@ import http from 'node:http';
 import path from 'node:path';
 import { faultyAppForTest, ERROR_HEADING, LOADING_TEXT } from './support/faulty-app.mjs';
 import { zombieChildren } from './support/procs.mjs';
-import { APP_PORT, VOICE_PORT, waitFor, waitPortsFree } from '../e2e/support/util.mjs';
-import { copyAllText } from '../e2e/support/desktop.mjs';
+import { APP_PORT, VOICE_PORT, waitFor, waitPortsFree } from './support/util.mjs';
+import { copyAllText } from './support/desktop.mjs';
 
 const EXITING_SERVER = `// A server that gives up at once, as one with a broken configuration does.
 process.stderr.write('server: cannot read its settings: simulated start-up failure\\n');
