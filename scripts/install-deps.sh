@@ -16,7 +16,10 @@ run_packages=(
 test_packages=(
   googletest libgtest-dev
   # the desktop under a virtual display, and reading it from outside
-  xdotool xclip imagemagick x11-utils openbox at-spi2-core libglib2.0-bin iproute2
+  xdotool xclip imagemagick x11-utils x11-xkb-utils openbox at-spi2-core libglib2.0-bin iproute2
+  # the same under a Wayland compositor: sway's headless backend, screenshots, clipboard, typing,
+  # and what the lane's own keyboard and window helpers are built from
+  sway grim wl-clipboard wtype libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
   # test certificates for the update check
   openssl ca-certificates
   # building the .deb (library dependencies) and checking its metadata

@@ -4,6 +4,7 @@
 # and sanitizer findings.
 #   scripts/reliability.sh [fuzz-runs-per-target]   (default 20000)
 #   LORVANE_QUIT_CYCLES=50 (default) cycles per quit path; LORVANE_SKIP_FUZZ=1, LORVANE_SKIP_SANITIZERS=1
+#   LORVANE_DISPLAY_LANE=x11 (default) or wayland: the display the desktop tests run on
 #   LORVANE_RELIABILITY_OUT=<folder> keeps the raw results there; with LORVANE_REPORT_ONLY=1 the
 #   table is printed again from such a folder without running anything.
 set -uo pipefail
@@ -38,29 +39,28 @@ fi
 
 # 2. The reliability suite, each file under the same wrapper as ctest, with the full cycle count.
 : >"$figures"
-# run_suite <suite> <tap name> <first display number> [test-name pattern]
+# run_suite <suite> <tap name> [test-name pattern]
 run_suite() {
   local pattern=()
-  [ -n "${4:-}" ] && pattern=(--test-name-pattern="$4")
+  [ -n "${3:-}" ] && pattern=(--test-name-pattern="$3")
   echo "running $2..." >&2
   env LORVANE_BUILD_DIR="$build" LORVANE_BUNDLE_DIR="$build/share/lorvane" \
-    LORVANE_RELIABILITY_HELPERS="$build/tests/desktop" LORVANE_RELIABILITY_FIGURES="$figures" \
+    LORVANE_DESKTOP_HELPERS="$build/tests/desktop" LORVANE_RELIABILITY_FIGURES="$figures" \
     LORVANE_QUIT_CYCLES="$cycles" \
     "$build/tests/desktop/lorvane_session_reaper" sh tests/desktop/support/isolate.sh \
-    xvfb-run -a -n "$3" -s "-screen 0 1920x1080x24" dbus-run-session -- \
+    node tests/desktop/support/run-lane.mjs "${LORVANE_DISPLAY_LANE:-x11}" -- \
     node --test --test-concurrency=1 --test-reporter=tap "${pattern[@]}" "tests/desktop/$1.test.mjs" \
     >"$out/$2.tap" 2>"$out/$2.err"
 }
 quit_lanes=("^(menu quit|window close)," "^(SIGTERM|SIGINT)," "^(SIGHUP|SIGKILL|second request),")
 if unshare --net -- true 2>/dev/null; then
-  # Every run has its own loopback network, display and bus, so the quit paths run in lanes
-  # beside the fault matrix. Each lane searches for a free display from its own number up, away
-  # from the numbers other programs on the machine start at.
-  (for suite in "${suites[@]:0:5}"; do run_suite "$suite" "$suite" 300; done) &
-  for i in "${!quit_lanes[@]}"; do run_suite quit_paths "quit_paths.$i" $((320 + 20 * i)) "${quit_lanes[$i]}" & done
+  # Every run has its own loopback network, display and bus, so the quit paths run in groups
+  # beside the fault matrix.
+  (for suite in "${suites[@]:0:5}"; do run_suite "$suite" "$suite"; done) &
+  for i in "${!quit_lanes[@]}"; do run_suite quit_paths "quit_paths.$i" "${quit_lanes[$i]}" & done
   wait
 else
-  for suite in "${suites[@]}"; do run_suite "$suite" "$suite" 300; done
+  for suite in "${suites[@]}"; do run_suite "$suite" "$suite"; done
 fi
 
 # 3. Sanitizers: the core's unit and real-process tests built with ASan and UBSan, as scripts/test.sh does.
@@ -81,7 +81,7 @@ echo "== Fuzzing: $fuzz_runs runs per target (scripts/fuzz.sh) =="
 if [ -s "$out/fuzz.txt" ]; then cat "$out/fuzz.txt"; else echo "skipped or failed to build: $(tail -1 "$out/fuzz.err" 2>/dev/null)"; fi
 
 echo
-echo "== Fault matrix and hygiene under Xvfb: rows (top-level tests) =="
+echo "== Fault matrix and hygiene on the ${LORVANE_DISPLAY_LANE:-x11} lane: rows (top-level tests) =="
 printf '%-18s %6s %6s %6s %12s\n' suite rows passed failed known-fault
 total_rows=0; total_passed=0
 for suite in "${suites[@]}"; do

@@ -3,7 +3,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { faultyAppForTest } from './support/faulty-app.mjs';
+import { appForTest } from './support/harness.mjs';
 import { waitFor } from './support/util.mjs';
 
 const PUBLIC_URL = 'https://phone.tail4e7d1.ts.net';
@@ -71,7 +71,7 @@ const rows = [
 
 for (const row of rows) {
   test(`${row.name}: the app still starts its services, loads the web app and quits cleanly`, async (t) => {
-    const app = faultyAppForTest(t, {});
+    const app = appForTest(t, {});
     row.arrange(app);
     await app.launch();
     const window = await app.window();

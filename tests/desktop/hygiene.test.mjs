@@ -3,7 +3,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { faultyAppForTest, HELPERS } from './support/faulty-app.mjs';
+import { appForTest, HELPERS } from './support/harness.mjs';
 import { reportFigure } from './support/figures.mjs';
 import { waitFor } from './support/util.mjs';
 
@@ -30,7 +30,7 @@ test('each child starts with only 0, 1 and 2 open and exactly its environment ta
     PORT: '9999', HOST: '0.0.0.0', NODE_ENV: 'development', LORVANE_VOICE_PUBLIC_URL: 'https://inherited.example',
     LORVANE_VOICE_DATA_DIR: '/inherited/voice', LORVANE_RELIABILITY_INHERITED: 'kept as is',
   };
-  const app = faultyAppForTest(t, { probeRuntime: true, launcher: true, env: inherited });
+  const app = appForTest(t, { probeRuntime: true, launcher: true, env: inherited });
   const launcherProbes = probeLauncher(app);
   await app.launch();
   await app.waitLoaded();

@@ -1,10 +1,10 @@
 // Fault matrix, update check: manifests that are huge, cut, silent, redirected, untrusted or mistyped.
-import { test, before } from 'node:test';
+import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { faultyAppForTest } from './support/faulty-app.mjs';
+import { appForTest, handOverToLane } from './support/harness.mjs';
 import { startManifestServer } from './support/manifest-server.mjs';
 import { residentKiB } from './support/procs.mjs';
 import { reportFigure } from './support/figures.mjs';
@@ -12,16 +12,19 @@ import { makeCertificates } from './support/update-server.mjs';
 import { dialogs, waitForDialog } from './support/accessibility.mjs';
 import { focusWindow, key, windowsOf } from './support/desktop.mjs';
 import { waitFor } from './support/util.mjs';
-
-const FAILED = { labels: ['Не удалось проверить обновления', 'Проверьте подключение к интернету и повторите позже.'], buttons: ['OK'] };
+import { ALERTS } from './support/pages.mjs';
 const MiB = 1024 * 1024;
 // Generous: a shell that kept a 100 MB body would grow by far more than this.
 const RSS_GROWTH_LIMIT_KIB = 64 * 1024;
 
 let certs;
+let certDir;
 before(async () => {
-  certs = await makeCertificates(fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-rel-certs-')));
+  certDir = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-certs-'));
+  certs = await makeCertificates(certDir);
+  handOverToLane(certDir);
 });
+after(() => fs.rmSync(certDir, { recursive: true, force: true }));
 
 const rows = [
   { name: 'a 100 MB body of unknown length', mode: 'huge-chunked', huge: true },
@@ -57,7 +60,7 @@ async function dismissAlert(app, mainWindow) {
 for (const row of rows) {
   test(`${row.name}: nothing from the automatic check, a failure alert from the menu${row.huge ? ', memory bounded' : ''}`, async (t) => {
     const server = await startManifestServer({ ...certs[row.certificate ?? 'trusted'], mode: row.mode });
-    const app = faultyAppForTest(t, { env: { LORVANE_TEST_UPDATE_ORIGIN: server.origin, LORVANE_TEST_CA_FILE: certs.caFile } }, server.close);
+    const app = appForTest(t, { env: { LORVANE_TEST_UPDATE_ORIGIN: server.origin, LORVANE_TEST_CA_FILE: certs.caFile } }, server.close);
     await app.launch();
     const window = await app.window();
     await app.waitLoaded();
@@ -70,7 +73,7 @@ for (const row of rows) {
       await focusWindow(window);
       await key('F10', 'Down', 'Return');
       const [alert] = await waitForDialog(app.busAddress, app.first.pid, 'the failure alert', 20_000);
-      assert.deepEqual(alert, FAILED);
+      assert.deepEqual(alert, ALERTS.failed);
     };
     await checkFromMenu();
     await dismissAlert(app, window);

@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { faultyAppForTest } from './support/faulty-app.mjs';
+import { appForTest } from './support/harness.mjs';
 import { ASK } from './support/ask-microphone.mjs';
 import { waitFor } from './support/util.mjs';
 
@@ -46,7 +46,7 @@ test('the microphone goes to local hosts only: not to a cross-host frame allowed
   const otherHost = await startAskingOrigin('127.0.0.2');
   const frames = [`${otherPort.origin}/framed`, `${otherHost.origin}/framed`];
   const remote = `${otherHost.origin}/remote?then=${encodeURIComponent('http://localhost:3001/slow')}`;
-  const app = faultyAppForTest(t, { server: { frames, remote }, serverScript: fs.readFileSync(path.join(here, 'support/media-server.mjs')) },
+  const app = appForTest(t, { server: { frames, remote }, serverScript: fs.readFileSync(path.join(here, 'support/media-server.mjs')) },
     async () => { await otherPort.close(); await otherHost.close(); });
   fs.copyFileSync(path.join(here, 'support/ask-microphone.mjs'), path.join(app.share, 'server/ask-microphone.mjs'));
   await app.launch();

@@ -2,13 +2,12 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { FaultyApp } from './support/faulty-app.mjs';
+import { LorvaneApp } from './support/harness.mjs';
 import { processState, holdersOf } from './support/procs.mjs';
 import { reportFigure } from './support/figures.mjs';
-import { focusWindow, key, windowManagerRunning, windowsNamed } from './support/desktop.mjs';
-import { APP_PORT, VOICE_PORT, portOpen, startProcess, stopProcess, waitFor } from './support/util.mjs';
+import { focusWindow, key, lane, windowsNamed } from './support/desktop.mjs';
+import { APP_PORT, VOICE_PORT, portOpen, stopProcess, waitFor } from './support/util.mjs';
 
 const CYCLES = Number(process.env.LORVANE_QUIT_CYCLES ?? 3);
 
@@ -101,19 +100,14 @@ const quitPaths = [
 
 // One window manager for all cycles of a path that needs one; it outlives each app.
 async function startWindowManager(t) {
-  if (await windowManagerRunning()) return;
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-rel-wm-'));
-  const wm = startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: home, XDG_CONFIG_HOME: home } });
-  t.after(async () => {
-    await stopProcess(wm);
-    fs.rmSync(home, { recursive: true, force: true });
-  });
-  await waitFor('openbox to manage the display', windowManagerRunning, { timeout: 10_000 });
+  if (await lane().windowManagerRunning()) return;
+  const wm = await lane().startWindowManager();
+  t.after(() => stopProcess(wm));
 }
 
 // One cycle: launch, wait for the web app, quit, then look at everything that could be left over.
 async function cycle(way, timings) {
-  const app = new FaultyApp({ launcher: true });
+  const app = new LorvaneApp({ launcher: true });
   const faults = [];
   let launched = false;
   let firstLauncher = null;

@@ -4,7 +4,8 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
-import { faultyAppForTest, ERROR_HEADING, LOADING_TEXT } from './support/faulty-app.mjs';
+import { appForTest } from './support/harness.mjs';
+import { ERROR_HEADING, LOADING_TEXT, errorPageLines } from './support/pages.mjs';
 import { zombieChildren } from './support/procs.mjs';
 import { APP_PORT, VOICE_PORT, waitFor, waitPortsFree } from './support/util.mjs';
 import { copyAllText } from './support/desktop.mjs';
@@ -13,10 +14,6 @@ const EXITING_SERVER = `// A server that gives up at once, as one with a broken 
 process.stderr.write('server: cannot read its settings: simulated start-up failure\\n');
 process.exit(1);
 `;
-
-function errorPageLines(app) {
-  return [ERROR_HEADING, 'Закройте приложение и откройте его снова. Журнал запуска:', app.serverLog];
-}
 
 const lines = (text) => text.split('\n').map((l) => l.trim()).filter(Boolean);
 
@@ -28,7 +25,7 @@ const stalledServers = [
 
 for (const row of stalledServers) {
   test(`a server that ${row.name}: the launch-error page after 30 s, the app responsive, quit clean`, async (t) => {
-    const app = faultyAppForTest(t, row.options);
+    const app = appForTest(t, row.options);
     await app.launch();
     const window = await app.window();
     await app.waitForPageText(window, LOADING_TEXT);
@@ -36,11 +33,11 @@ for (const row of stalledServers) {
     const waited = (Date.now() - app.launchedAt) / 1000;
     t.diagnostic(`launch-error page ${waited.toFixed(1)} s after launch`);
     assert.ok(waited >= 29, `the error page came ${waited.toFixed(1)} s after launch, before the time limit`);
-    assert.deepEqual(lines(text), errorPageLines(app));
+    assert.deepEqual(lines(text), errorPageLines(app.serverLog));
     assert.match(app.readLog('server'), row.log, 'the server\'s own words are in its log');
     assert.deepEqual(zombieChildren(app.first.pid), [], 'a service that ended was reaped by the shell');
     // Still answering the keyboard and the clipboard after the failure, and quitting cleanly.
-    assert.deepEqual(lines(await copyAllText(window)), errorPageLines(app));
+    assert.deepEqual(lines(await copyAllText(window)), errorPageLines(app.serverLog));
     assert.deepEqual(await app.quitCleanly(window), { code: 0, signal: null });
   });
 }
@@ -70,7 +67,7 @@ const brokenResources = [
 
 for (const row of brokenResources) {
   test(`${row.name}: the launch-error page at once and the previous server log untouched`, async (t) => {
-    const app = faultyAppForTest(t, {});
+    const app = appForTest(t, {});
     row.arrange(app);
     fs.mkdirSync(path.dirname(app.serverLog), { recursive: true });
     fs.writeFileSync(app.serverLog, 'previous run: the server said goodbye\n');
@@ -83,7 +80,7 @@ for (const row of brokenResources) {
     const window = await app.window();
     // Well inside the 30 s readiness limit, so this page can only come from the failed start.
     const text = await app.waitForPageText(window, ERROR_HEADING, 15_000);
-    assert.deepEqual(lines(text), errorPageLines(app));
+    assert.deepEqual(lines(text), errorPageLines(app.serverLog));
     assert.equal(app.readLog('server'), 'previous run: the server said goodbye\n');
     assert.equal(fs.statSync(app.serverLog).mtimeMs, before.mtimeMs, 'the server log was not even rewritten');
     assert.equal(app.records('server').length, 0, 'no server was started');
@@ -99,7 +96,7 @@ for (const row of brokenResources) {
 }
 
 test('a missing voice worker script: the app loads normally and no voice data folder appears', async (t) => {
-  const app = faultyAppForTest(t, {});
+  const app = appForTest(t, {});
   fs.rmSync(path.join(app.share, 'voice-worker/src/server.mjs'));
   await app.launch();
   const window = await app.window();
@@ -121,7 +118,7 @@ test('a foreign server answering 404 on the app port is loaded, and our server\'
   await waitPortsFree([APP_PORT], 30_000);
   await new Promise((resolve, reject) => foreign.once('error', reject).listen(APP_PORT, '127.0.0.1', resolve));
   const closeForeign = () => new Promise((resolve) => { foreign.closeAllConnections(); foreign.close(resolve); });
-  const app = faultyAppForTest(t, { realServer: true, foreignPorts: true }, closeForeign);
+  const app = appForTest(t, { realServer: true, foreignPorts: true }, closeForeign);
 
   await app.launch();
   const window = await app.window();

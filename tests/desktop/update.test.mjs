@@ -4,25 +4,21 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { appForTest } from './support/harness.mjs';
+import { appForTest, handOverToLane } from './support/harness.mjs';
+import { ALERTS } from './support/pages.mjs';
 import { focusWindow, key, screenshot, windowsOf } from './support/desktop.mjs';
 import { dialogs, waitForDialog } from './support/accessibility.mjs';
 import { makeCertificates, startUpdateServer } from './support/update-server.mjs';
 import { waitFor } from './support/util.mjs';
 
-const NEWER = {
-  // The Linux app is installed from a package, and says so.
-  labels: ['Доступно обновление Lorvane 9.9.9', 'Скачайте новый пакет и установите его.'],
-  buttons: ['Открыть загрузки', 'Позже'],
-};
-const UP_TO_DATE = { labels: ['Установлена актуальная версия', 'Lorvane 0.1.0'], buttons: ['OK'] };
-const FAILED = { labels: ['Не удалось проверить обновления', 'Проверьте подключение к интернету и повторите позже.'], buttons: ['OK'] };
+const { newer: NEWER, upToDate: UP_TO_DATE, failed: FAILED } = ALERTS;
 
 let certs;
 let certDir;
 before(async () => {
   certDir = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-certs-'));
   certs = await makeCertificates(certDir);
+  handOverToLane(certDir);
 });
 after(() => fs.rmSync(certDir, { recursive: true, force: true }));
 

@@ -3,9 +3,10 @@
 // Alert texts are plain labels that cannot be selected or copied, so this is how a test reads
 // what an alert says.
 import { run, waitFor } from './util.mjs';
+import { lane } from './desktop.mjs';
 
 async function gdbus(address, dest, objectPath, method, ...args) {
-  const result = await run('gdbus', ['call', '--address', address, '--dest', dest, '--object-path', objectPath, '--method', method, ...args], { timeout: 5000 });
+  const result = await run('gdbus', ['call', '--address', address, '--dest', dest, '--object-path', objectPath, '--method', method, ...args], { timeout: 5000, as: lane().user });
   if (result.code !== 0) throw new Error(`gdbus ${method} on ${dest}${objectPath}: ${result.stderr.trim()}`);
   return result.stdout.trim();
 }
@@ -24,16 +25,6 @@ function parseChildren(text) {
 export async function accessibilityBus(sessionBus) {
   const answer = await gdbus(sessionBus, 'org.a11y.Bus', '/org/a11y/bus', 'org.a11y.Bus.GetAddress');
   return parseString(answer);
-}
-
-async function node(address, ref, depth) {
-  const [role, name, children] = await Promise.all([
-    gdbus(address, ref.bus, ref.path, 'org.a11y.atspi.Accessible.GetRoleName').then(parseString),
-    gdbus(address, ref.bus, ref.path, 'org.freedesktop.DBus.Properties.Get', 'org.a11y.atspi.Accessible', 'Name').then(parseString),
-    gdbus(address, ref.bus, ref.path, 'org.a11y.atspi.Accessible.GetChildren').then(parseChildren),
-  ]);
-  const kids = depth > 12 ? [] : await Promise.all(children.map((c) => node(address, c, depth + 1)));
-  return { role, name, children: kids };
 }
 
 async function describe(address, ref) {

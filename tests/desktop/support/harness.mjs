@@ -1,17 +1,19 @@
-// One app under test: a private copy of the test shell with fixture services, its own home and bus.
+// One app under test: a private copy of the test shell with its services, home, bus and faults arranged.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import crypto from 'node:crypto';
 import { fileURLToPath } from 'node:url';
 import {
-  BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitPortsFree, waitFor, run, startProcess, stopProcess, readJson, processesWithMarker,
+  APP_PORT, VOICE_PORT, BUILD_DIR, BUNDLE_DIR, assertPortsFree, waitPortsFree, waitFor, startProcess, stopProcess, readJson,
 } from './util.mjs';
-import { requireDisplay, windowsOf, windowsNamed, windowManagerRunning } from './desktop.mjs';
+import { childrenOf, commandName, processesWithMarker, waitsIn } from './procs.mjs';
+import { focusWindow, key, copyAllText, lane } from './desktop.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const TEST_SHELL = path.join(BUILD_DIR, 'bin/lorvane-test-shell');
 export const SHIPPED_APP = path.join(BUILD_DIR, 'bin/lorvane');
+export const HELPERS = process.env.LORVANE_DESKTOP_HELPERS ?? path.join(BUILD_DIR, 'tests/desktop');
 
 function write(file, text, mode) {
   fs.mkdirSync(path.dirname(file), { recursive: true });
@@ -19,16 +21,47 @@ function write(file, text, mode) {
   if (mode) fs.chmodSync(file, mode);
 }
 
+// Hands a folder and everything in it to the lane's user, who runs the app there.
+function handOver(folder, user) {
+  if (!user) return;
+  const walk = (entry) => {
+    fs.lchownSync(entry, user.uid, user.gid);
+    if (fs.lstatSync(entry).isDirectory()) for (const name of fs.readdirSync(entry)) walk(path.join(entry, name));
+  };
+  walk(folder);
+}
+
+// Gives the lane's user a folder the test filled in for the app (certificates, a workspace).
+export function handOverToLane(folder) {
+  handOver(folder, lane().user);
+}
+
+// A temporary folder the app may read and run from, removed with the test.
+export function testFolder(t, prefix) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), `lorvane-${prefix}-`));
+  t.after(() => fs.rmSync(folder, { recursive: true, force: true }));
+  return {
+    path: folder,
+    // Call once the folder is filled in.
+    handOver: () => handOver(folder, lane().user),
+  };
+}
+
 export class LorvaneApp {
-  // options.server: { mode: 'ok' | '404' | '503' | 'never' | 'gated', probeMedia }; a gated
-  //   server answers 503 until openGate()
+  // options.server: { mode: 'ok' | '404' | '503' | 'never' | 'gated', probeMedia, refuseHistory }; a
+  //   gated server answers 503 until openGate()
   // options.worker: false to leave the voice worker out of the bundle
   // options.env: extra variables for the app (inherited by its children)
-  // options.windowManager: run openbox, for closing and raising windows
+  // options.windowManager: a window manager for closing and raising windows (openbox on X11)
   // options.sampleBundle: the real sample services from the build tree instead of fixtures
   // options.shipped: the shipped app (no test switches, no fake capture devices)
   // options.installed: an installed app's executable, run where it is with the bundle installed
   //   beside it (only the private home is laid out)
+  // options.serverScript: source text that replaces the server fixture
+  // options.realServer: the bundle's own server instead of the fixture
+  // options.probeRuntime: a runtime stand-in that notes the descriptors and environment it was given
+  // options.launcher: an executable start-lorvane.sh that notes its pid and stays running
+  // options.foreignPorts: the test holds the app's ports itself, so they are not checked before launch
   constructor(options = {}) {
     this.options = options;
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-'));
@@ -43,6 +76,7 @@ export class LorvaneApp {
     this.cacheHome = path.join(this.home, '.cache');
     this.recordDir = path.join(this.root, 'records');
     this.openedUrlsFile = path.join(this.root, 'opened-urls');
+    this.launcherPidFile = path.join(this.root, 'launcher.pid');
     this.serverLog = path.join(this.stateHome, 'Lorvane/server.log');
     this.voiceLog = path.join(this.stateHome, 'Lorvane/voice-worker.log');
     this.launches = [];
@@ -75,13 +109,32 @@ export class LorvaneApp {
     this.installUrlHandler();
     if (this.options.sampleBundle) {
       for (const dir of ['server', 'voice-worker']) fs.cpSync(path.join(BUNDLE_DIR, dir), path.join(this.share, dir), { recursive: true });
-      return;
+    } else {
+      this.installFixtures();
     }
+    if (this.options.probeRuntime) {
+      const runtime = path.join(this.share, 'runtime');
+      fs.renameSync(path.join(runtime, 'node'), path.join(runtime, 'node.real'));
+      fs.copyFileSync(path.join(HELPERS, 'lorvane_fd_probe'), path.join(runtime, 'node'));
+      fs.chmodSync(path.join(runtime, 'node'), 0o755);
+      this.probeDir = path.join(runtime, 'probes');
+    }
+    if (this.options.launcher) {
+      write(path.join(this.dataHome, 'Lorvane/backend/start-lorvane.sh'), `#!/bin/sh\necho $$ > '${this.launcherPidFile}'\nexec sleep 600\n`, 0o755);
+    }
+  }
+
+  installFixtures() {
     const fixture = fs.readFileSync(path.join(here, 'fixture-service.mjs'));
     this.gateFile = path.join(this.root, 'server-ready');
     const server = { mode: 'ok', gate: this.gateFile, ...this.options.server };
-    write(path.join(this.share, 'server/server.mjs'), fixture);
-    write(path.join(this.share, 'server/fixture.json'), JSON.stringify({ role: 'server', records: this.recordDir, ...server }));
+    const serverDir = path.join(this.share, 'server');
+    if (this.options.realServer) {
+      fs.cpSync(path.join(BUNDLE_DIR, 'server'), serverDir, { recursive: true });
+    } else {
+      write(path.join(serverDir, 'server.mjs'), this.options.serverScript ?? fixture);
+      write(path.join(serverDir, 'fixture.json'), JSON.stringify({ role: 'server', records: this.recordDir, ...server }));
+    }
     if (this.options.worker !== false) {
       write(path.join(this.share, 'voice-worker/src/server.mjs'), fixture);
       write(path.join(this.share, 'voice-worker/src/fixture.json'), JSON.stringify({ role: 'worker', records: this.recordDir }));
@@ -122,35 +175,28 @@ export class LorvaneApp {
     return this.openings().map((o) => o.url);
   }
 
+  launcherPid() {
+    try {
+      return Number(fs.readFileSync(this.launcherPidFile, 'utf8').trim()) || null;
+    } catch {
+      return null;
+    }
+  }
+
+  readLog(which = 'server') {
+    const file = which === 'server' ? this.serverLog : this.voiceLog;
+    return fs.existsSync(file) && fs.statSync(file).isFile() ? fs.readFileSync(file, 'utf8') : null;
+  }
+
   async startBus() {
     const address = `unix:path=${path.join(this.root, 'bus')}`;
-    this.bus = startProcess('dbus-daemon', ['--session', '--nofork', `--address=${address}`, '--print-address=1']);
+    this.bus = startProcess('dbus-daemon', ['--session', '--nofork', `--address=${address}`, '--print-address=1'], { as: lane().user });
     this.helpers.push(this.bus);
     await waitFor('the private session bus', () => this.bus.stdout().includes('unix:'), { timeout: 5000 });
     this.busAddress = this.bus.stdout().trim().split('\n')[0];
   }
 
-  async startWindowManager() {
-    if (await windowManagerRunning()) throw new Error('a window manager is already running on this display');
-    // Seen once in a while on a loaded machine: openbox quits at start with status 1 and no
-    // message. A second start has always worked.
-    for (let attempt = 1; ; attempt += 1) {
-      const wm = startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: this.home, XDG_CONFIG_HOME: this.configHome } });
-      this.helpers.push(wm);
-      try {
-        await waitFor('openbox to manage the display', async () => {
-          if (wm.child.exitCode !== null) throw Object.assign(new Error(`openbox exited (${wm.child.exitCode}): ${wm.stdout()}${wm.stderr()}`), { exited: true });
-          return windowManagerRunning();
-        }, { timeout: 20_000 });
-        return;
-      } catch (err) {
-        if (wm.child.exitCode === null || attempt === 3) throw err;
-        process.stderr.write(`# ${err.message.split('\n')[0]}; starting it again\n`);
-      }
-    }
-  }
-
-  environment() {
+  environment(extra = {}) {
     const [name, value] = this.marker.split('=');
     return {
       ...process.env,
@@ -162,55 +208,33 @@ export class LorvaneApp {
       DBUS_SESSION_BUS_ADDRESS: this.busAddress,
       [name]: value,
       ...this.options.env,
+      ...extra,
     };
   }
 
-  // Starts the app (again, for a second launch on the same bus); returns the launch handle.
-  async launch() {
-    requireDisplay();
-    if (this.launches.length > 0) return this.spawnApp();
+  // Starts the app; called again, a second launch on the same bus with `env` added (such as the
+  // activation token a launcher hands over). Returns the launch handle.
+  async launch(env = {}) {
+    if (this.launches.length > 0) return this.spawnApp(env);
+    handOver(this.root, lane().user);
     await this.startBus();
-    if (this.options.windowManager) await this.startWindowManager();
-    // The ports are fixed and this machine may have other programs using them now and then. A
-    // launch whose fixture found its port taken by someone else is retried once they are gone.
-    for (let attempt = 1; ; attempt += 1) {
-      await waitPortsFree(undefined, 90_000).catch(() => {});
-      await assertPortsFree();
-      const handle = this.spawnApp();
-      const conflict = await this.portConflict();
-      if (!conflict || attempt === 3) return handle;
-      process.stderr.write(`# ${conflict}; launching again\n`);
-      await stopProcess(handle);
-      this.launches.pop();
-      this.killMarked();
-      for (const name of fs.readdirSync(this.recordDir)) fs.rmSync(path.join(this.recordDir, name));
+    if (this.options.windowManager) {
+      const wm = await lane().startWindowManager();
+      if (wm) this.helpers.push(wm);
     }
+    if (!this.options.foreignPorts) {
+      await waitPortsFree(undefined, 30_000).catch(() => {});
+      await assertPortsFree();
+    }
+    await lane().prepareLaunch();
+    this.launchedAt = Date.now();
+    return this.spawnApp(env);
   }
 
-  spawnApp() {
-    const handle = startProcess(this.executable, [], { cwd: this.root, env: this.environment() });
+  spawnApp(env) {
+    const handle = startProcess(this.executable, [], { cwd: this.root, env: this.environment(env), as: lane().user });
     this.launches.push(handle);
     return handle;
-  }
-
-  // Waits until both fixtures listen; reports a port that another program took meanwhile.
-  async portConflict() {
-    if (this.options.sampleBundle || this.options.installed) return null;
-    const roles = this.options.worker === false ? ['server'] : ['server', 'worker'];
-    const outcome = await waitFor('the fixture services to listen', () => {
-      const recs = roles.map((role) => this.records(role)[0]);
-      const failed = recs.find((rec) => rec?.listenError);
-      if (failed) return { failed };
-      return recs.every((rec) => rec?.listening) ? { ok: true } : false;
-    }, { timeout: 20_000 }).catch(() => ({ ok: true }));
-    if (!outcome.failed || !/EADDRINUSE/.test(outcome.failed.listenError)) return null;
-    return `another program took the ${outcome.failed.role}'s port (${outcome.failed.listenError})`;
-  }
-
-  killMarked() {
-    for (const { pid } of processesWithMarker(this.marker)) {
-      try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
-    }
   }
 
   get first() {
@@ -253,30 +277,41 @@ export class LorvaneApp {
     return this.reports('load')[0];
   }
 
+  // The main window of the first launch: titled "Lorvane" and its process's own.
   async mainWindow(timeout = 30_000) {
     return waitFor('the Lorvane window', async () => {
-      const named = await windowsNamed('^Lorvane$');
-      const own = new Set(await windowsOf(this.first.pid));
-      return named.find((id) => own.has(id)) ?? named[0] ?? false;
+      const own = new Set(await lane().windowsOf(this.first.pid));
+      return (await lane().windowsNamed('^Lorvane$')).find((id) => own.has(id)) ?? false;
     }, { timeout, interval: 200 }).catch(async (err) => {
       throw new Error(`${err.message}; ${await this.whyNoWindow()}`);
     });
+  }
+
+  window(timeout = 60_000) {
+    return this.mainWindow(timeout);
+  }
+
+  // Text copied out of the window until it contains `needle`; copying needs a working main loop.
+  async waitForPageText(window, needle, timeout = 20_000, interval = 300) {
+    return waitFor(`"${needle}" in the window`, async () => {
+      const text = await copyAllText(window);
+      return text.includes(needle) ? text : false;
+    }, { timeout, interval });
   }
 
   // Enough to tell a display that went away from an app that hung or died on its way up: whether
   // the app runs and what its main thread waits in, its children, whether the display answers a
   // new client, and the app's last words.
   async whyNoWindow() {
-    const pid = this.first.pid;
+    const { pid } = this.first;
     const exited = this.first.child.exitCode ?? this.first.child.signalCode;
-    const read = (file) => { try { return fs.readFileSync(file, 'utf8').trim(); } catch { return '?'; } };
-    const children = read(`/proc/${pid}/task/${pid}/children`).split(/\s+/).filter((c) => /^\d+$/.test(c));
+    const { wchan, syscall } = waitsIn(pid);
+    const children = childrenOf(pid).map((c) => `${c} ${commandName(c)}`).join(', ') || 'none';
     const app = exited === null
-      ? `the app still runs (main thread in ${read(`/proc/${pid}/wchan`)}, syscall ${read(`/proc/${pid}/syscall`).split(' ')[0]}; ` +
-        `children: ${children.map((c) => `${c} ${read(`/proc/${c}/comm`)}`).join(', ') || 'none'})`
+      ? `the app still runs (main thread in ${wchan}, syscall ${syscall}; children: ${children})`
       : `the app ended (${exited})`;
-    const probe = await run('xdotool', ['getdisplaygeometry'], { timeout: 5_000 });
-    const display = probe.code === 0 ? 'the display answers' : `the display does not answer: ${probe.stderr.trim().split('\n').at(-1)}`;
+    const silent = await lane().answers();
+    const display = silent ? `the display does not answer: ${silent}` : 'the display answers';
     const stderr = this.first.stderr().trim().split('\n').slice(-3).join(' / ');
     return `${app}; ${display}; its stderr: ${stderr}`;
   }
@@ -293,15 +328,34 @@ export class LorvaneApp {
     return processesWithMarker(this.marker);
   }
 
-  async waitNoLeftovers(timeout = 8000) {
-    await waitFor('every process the app started to end', () => this.leftovers().length === 0, { timeout });
+  // The same, less the launcher script, which outlives the app by design.
+  strayProcesses() {
+    const launcher = this.launcherPid();
+    return this.leftovers().filter((p) => p.pid !== launcher);
   }
 
-  // Ends whatever this test started, by pid: the app, its children, the bus and the window manager.
+  async waitNoLeftovers(timeout = 8000) {
+    await waitFor('every process the app started to end', () => this.strayProcesses().length === 0, { timeout });
+  }
+
+  // Ctrl+Q, then a normal exit, nothing left running and the app's ports (those named) free again.
+  async quitCleanly(window, ports = [APP_PORT, VOICE_PORT]) {
+    await focusWindow(window);
+    await key('ctrl+q');
+    const { code, signal } = await this.waitExit(this.first, 10_000);
+    await this.waitNoLeftovers();
+    await waitPortsFree(ports);
+    return { code, signal };
+  }
+
+  // Ends whatever this test started, by pid: the app, its children, the launcher, the bus and
+  // the window manager.
   async cleanup() {
     try {
       for (const handle of this.launches) await stopProcess(handle, { timeout: 5000 });
-      this.killMarked();
+      for (const { pid } of [...this.leftovers(), { pid: this.launcherPid() }].filter((p) => p.pid)) {
+        try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
+      }
       for (const helper of this.helpers.reverse()) await stopProcess(helper, { timeout: 3000 });
       await waitPortsFree();
     } finally {
@@ -310,13 +364,16 @@ export class LorvaneApp {
   }
 }
 
-// Creates the app for one test and ends it with the test, whatever the outcome.
-export function appForTest(t, options) {
+// Creates the app for one test and ends it with the test, whatever the outcome; `before` runs
+// first at the end (for a server the test holds on the app's port, which must be gone before
+// the ports are checked).
+export function appForTest(t, options, before = async () => {}) {
   const app = new LorvaneApp(options);
   t.after(async () => {
     if (process.env.LORVANE_E2E_DEBUG) {
       for (const l of app.launches) process.stderr.write(`--- app ${l.pid} stderr ---\n${l.stderr()}\n`);
     }
+    await before();
     await app.cleanup();
   });
   return app;

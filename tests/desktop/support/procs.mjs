@@ -1,45 +1,66 @@
-// What /proc says about a process: whether it runs or is a zombie, its parent, memory and descriptors.
+// What /proc says about processes: state, parent, children, memory, descriptors and who carries a marker.
 import fs from 'node:fs';
 
-// 'running', 'zombie' or 'gone'.
-export function processState(pid) {
-  let stat;
+function read(file, encoding = 'utf8') {
   try {
-    stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-  } catch {
-    return 'gone';
-  }
-  const state = stat.slice(stat.lastIndexOf(')') + 2).split(' ')[0];
-  return state === 'Z' || state === 'X' ? 'zombie' : 'running';
-}
-
-export function parentOf(pid) {
-  try {
-    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-    return Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+    return fs.readFileSync(file, encoding);
   } catch {
     return null;
   }
+}
+
+// The fields of /proc/<pid>/stat after the command name, which may itself hold spaces or parentheses.
+function statFields(pid) {
+  const stat = read(`/proc/${pid}/stat`);
+  return stat ? stat.slice(stat.lastIndexOf(')') + 2).split(' ') : null;
+}
+
+function pids() {
+  return fs.readdirSync('/proc').filter((entry) => /^\d+$/.test(entry)).map(Number);
+}
+
+// 'running', 'zombie' or 'gone'.
+export function processState(pid) {
+  const fields = statFields(pid);
+  if (!fields) return 'gone';
+  return fields[0] === 'Z' || fields[0] === 'X' ? 'zombie' : 'running';
+}
+
+export function isAlive(pid) {
+  return processState(pid) === 'running';
+}
+
+export function parentOf(pid) {
+  const fields = statFields(pid);
+  return fields ? Number(fields[1]) : null;
+}
+
+export function commandName(pid) {
+  return read(`/proc/${pid}/comm`)?.trim() ?? '?';
+}
+
+export function commandLine(pid) {
+  return read(`/proc/${pid}/cmdline`)?.split('\0').join(' ').trim() ?? '';
+}
+
+export function childrenOf(pid) {
+  return (read(`/proc/${pid}/task/${pid}/children`) ?? '').split(/\s+/).filter(Boolean).map(Number);
+}
+
+// Where a process's main thread waits: the kernel function and the system call number.
+export function waitsIn(pid) {
+  return { wchan: read(`/proc/${pid}/wchan`)?.trim() ?? '?', syscall: (read(`/proc/${pid}/syscall`) ?? '?').split(' ')[0] };
 }
 
 // Zombies among the direct children of `pid`: children it has failed to reap.
 export function zombieChildren(pid) {
-  const found = [];
-  for (const entry of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(entry)) continue;
-    if (parentOf(entry) === pid && processState(entry) === 'zombie') found.push(Number(entry));
-  }
-  return found;
+  return pids().filter((entry) => parentOf(entry) === pid && processState(entry) === 'zombie');
 }
 
 // Resident memory in KiB, or null once the process is gone.
 export function residentKiB(pid) {
-  try {
-    const match = /VmRSS:\s+(\d+) kB/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
-    return match ? Number(match[1]) : null;
-  } catch {
-    return null;
-  }
+  const match = /VmRSS:\s+(\d+) kB/.exec(read(`/proc/${pid}/status`) ?? '');
+  return match ? Number(match[1]) : null;
 }
 
 // The descriptors a running process holds: { fd: target }.
@@ -57,23 +78,26 @@ export function descriptorTable(pid) {
 
 // Processes (by pid) that hold `file` open.
 export function holdersOf(file) {
-  const holders = [];
-  for (const entry of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(entry)) continue;
+  return pids().filter((pid) => {
     let fds;
     try {
-      fds = fs.readdirSync(`/proc/${entry}/fd`);
+      fds = fs.readdirSync(`/proc/${pid}/fd`);
     } catch {
-      continue;
+      return false;
     }
-    for (const fd of fds) {
+    return fds.some((fd) => {
       let target = null;
-      try { target = fs.readlinkSync(`/proc/${entry}/fd/${fd}`); } catch { /* gone */ }
-      if (target === file || target === `${file} (deleted)`) {
-        holders.push(Number(entry));
-        break;
-      }
-    }
-  }
-  return holders;
+      try { target = fs.readlinkSync(`/proc/${pid}/fd/${fd}`); } catch { /* gone */ }
+      return target === file || target === `${file} (deleted)`;
+    });
+  });
+}
+
+// Running processes whose environment carries `marker` (name=value): the app and everything it
+// spawned, found even after they were re-parented when the app exited.
+export function processesWithMarker(marker) {
+  return pids()
+    .filter((pid) => pid !== process.pid && (read(`/proc/${pid}/environ`, 'latin1') ?? '').split('\0').includes(marker))
+    .filter((pid) => processState(pid) === 'running')
+    .map((pid) => ({ pid, cmdline: commandLine(pid) }));
 }

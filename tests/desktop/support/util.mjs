@@ -1,4 +1,4 @@
-// Process, port and polling helpers shared by the end-to-end tests.
+// Process, port and polling helpers shared by the desktop tests.
 import { spawn, execFile } from 'node:child_process';
 import net from 'node:net';
 import fs from 'node:fs';
@@ -61,26 +61,14 @@ export async function waitPortsFree(ports = [APP_PORT, VOICE_PORT], timeout = 50
   }, { timeout });
 }
 
-export function isAlive(pid) {
-  try {
-    process.kill(pid, 0);
-    return !isZombie(pid);
-  } catch {
-    return false;
-  }
-}
-
-function isZombie(pid) {
-  try {
-    return /^\d+ \(.*\) Z/.test(fs.readFileSync(`/proc/${pid}/stat`, 'utf8'));
-  } catch {
-    return false;
-  }
+// Who a child runs as: options.as = { uid, gid } (the display lane's user), or the test's own user.
+function asUser({ as, ...options }) {
+  return as ? { ...options, uid: as.uid, gid: as.gid } : options;
 }
 
 // A child process this test started, with its output kept for failure messages.
 export function startProcess(command, args, options = {}) {
-  const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'], ...options });
+  const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'], ...asUser(options) });
   let stdout = '';
   let stderr = '';
   child.stdout?.on('data', (d) => { stdout += d; });
@@ -105,7 +93,7 @@ export async function stopProcess(handle, { signal = 'SIGTERM', timeout = 5000 }
 
 export function run(command, args, options = {}) {
   return new Promise((resolve) => {
-    execFile(command, args, { timeout: 20_000, ...options }, (err, stdout, stderr) => {
+    execFile(command, args, { timeout: 20_000, ...asUser(options) }, (err, stdout, stderr) => {
       const text = options.encoding === 'buffer' ? stdout : String(stdout);
       resolve({ code: err ? (err.code ?? 1) : 0, stdout: text, stderr: String(stderr) });
     });
@@ -118,24 +106,4 @@ export function readJson(file) {
   } catch {
     return null;
   }
-}
-
-// Processes whose environment carries `marker` (name=value): the app and everything it spawned,
-// found even after they were re-parented when the app exited.
-export function processesWithMarker(marker) {
-  const found = [];
-  for (const entry of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(entry) || Number(entry) === process.pid) continue;
-    let environ;
-    try {
-      environ = fs.readFileSync(`/proc/${entry}/environ`, 'latin1');
-    } catch {
-      continue;
-    }
-    if (!environ.split('\0').includes(marker) || isZombie(Number(entry))) continue;
-    let cmdline = '';
-    try { cmdline = fs.readFileSync(`/proc/${entry}/cmdline`, 'utf8').split('\0').join(' ').trim(); } catch { /* gone */ }
-    found.push({ pid: Number(entry), cmdline });
-  }
-  return found;
 }
