@@ -35,7 +35,7 @@ public:
         : http_(options.trustedCaFile),
           launcher_(shellOnlyVariables),
           environment_(shellOnlyVariables),
-          app_(GObjectPtr<GtkApplication>::adopt(gtk_application_new(gtk::kApplicationId, G_APPLICATION_DEFAULT_FLAGS))),
+          app_(GObjectPtr<GtkApplication>::adopt(gtk::newTokenForwardingApplication(gtk::kApplicationId))),
           application_(app_.get(), places_, webViewEnvironment(options), [this] { quit(); }),
           platform_{queue_, clock_, http_, launcher_, files_, places_, environment_, application_} {
         g_set_application_name("Lorvane");

@@ -41,7 +41,49 @@ const char* editingCommandFor(MenuAction action) {
     return nullptr;
 }
 
+// A second launch never opens the display, and GTK takes a launch's startup id from the display
+// only, so without this the running app would raise its window with no token, which a Wayland
+// compositor refuses. GTK reads no XDG_ACTIVATION_TOKEN at all; both names go to the running
+// app, which presents its window with the token.
+GApplicationClass* gtkApplicationClass = nullptr;
+
+void addLaunchToken(GApplication* application, GVariantBuilder* platformData) {
+    const char* token = g_getenv("XDG_ACTIVATION_TOKEN");
+    if (!token || !*token) token = g_getenv("DESKTOP_STARTUP_ID");
+    if (!token || !*token || !g_utf8_validate(token, -1, nullptr)) {
+        gtkApplicationClass->add_platform_data(application, platformData);
+        return;
+    }
+    g_variant_builder_add(platformData, "{sv}", "activation-token", g_variant_new_string(token));
+    g_variant_builder_add(platformData, "{sv}", "desktop-startup-id", g_variant_new_string(token));
+}
+
+struct TokenForwardingApplication {
+    GtkApplication parent;
+};
+
+struct TokenForwardingApplicationClass {
+    GtkApplicationClass parent;
+};
+
+void initTokenForwardingClass(gpointer type, gpointer) {
+    gtkApplicationClass = G_APPLICATION_CLASS(g_type_class_peek_parent(type));
+    G_APPLICATION_CLASS(type)->add_platform_data = addLaunchToken;
+}
+
+GType tokenForwardingApplicationType() {
+    static const GType type = g_type_register_static_simple(
+        GTK_TYPE_APPLICATION, "LorvaneTokenForwardingApplication", sizeof(TokenForwardingApplicationClass),
+        initTokenForwardingClass, sizeof(TokenForwardingApplication), nullptr, static_cast<GTypeFlags>(0));
+    return type;
+}
+
 }  // namespace
+
+GtkApplication* newTokenForwardingApplication(const char* applicationId) {
+    return GTK_APPLICATION(g_object_new(tokenForwardingApplicationType(), "application-id", applicationId, "flags",
+                                        G_APPLICATION_DEFAULT_FLAGS, nullptr));
+}
 
 GtkShellApplication::GtkShellApplication(GtkApplication* application, const Places& places,
                                          WebViewEnvironment webViewEnvironment, std::function<void()> requestQuit)

@@ -18,6 +18,11 @@ namespace lorvane::gtk {
 // The application id: the D-Bus name that makes the app single-instance, and the icon's name.
 inline constexpr const char* kApplicationId = "app.lorvane.Lorvane";
 
+// A GtkApplication whose second launch hands the running one the activation token it was started
+// with (XDG_ACTIVATION_TOKEN from a Wayland launcher, DESKTOP_STARTUP_ID on X11), so that the
+// window it raises may take the focus. The caller owns the reference.
+GtkApplication* newTokenForwardingApplication(const char* applicationId);
+
 // Everything here runs on the main thread. The GtkApplication is owned by the desktop; this
 // object only borrows it. `requestQuit` is the desktop's one way to end the app; every quit path
 // of the UI (menu, Ctrl+Q, closing the last window) goes through it.
