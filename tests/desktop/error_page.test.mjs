@@ -16,6 +16,9 @@ test('a server that accepts connections but never answers ends in the launch-err
   await waitForText('the loading page', window, (s) => s.includes(LOADING_TEXT));
   const g = await windowGeometry(window);
   await waitForColour('the loading page background to be drawn', g.X + 40, g.Y + g.HEIGHT - 80, [7, 17, 31]);
+  // The web view's own background has the page's colour from the start; the blue mark above the
+  // title is the page itself, painted.
+  await waitForColour('the loading page mark to be drawn', g.X + g.WIDTH / 2 - 6, g.Y + g.HEIGHT - 450 - 50, [75, 177, 255], 20_000, 12);
   await screenshot('loading-page');
 
   const text = await waitForText('the launch-error page', window, (s) => s.includes(ERROR_HEADING), 50_000);

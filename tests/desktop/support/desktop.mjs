@@ -111,10 +111,11 @@ export async function areaColour(x, y, width = 32, height = 32) {
   return sum.map((s) => Math.round(s / count));
 }
 
-// Software rendering can take seconds for a first frame; wait until the area shows the colour.
-export async function waitForColour(description, x, y, rgb, timeout = 20_000) {
+// Software rendering can take seconds for a first frame; wait until the area (a square of `size`
+// pixels from x, y) shows the colour.
+export async function waitForColour(description, x, y, rgb, timeout = 20_000, size = 32) {
   return waitFor(description, async () => {
-    const seen = await areaColour(x, y);
+    const seen = await areaColour(x, y, size, size);
     return seen.every((c, i) => Math.abs(c - rgb[i]) <= 6) ? seen : false;
   }, { timeout, interval: 300 });
 }

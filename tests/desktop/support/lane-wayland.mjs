@@ -175,8 +175,11 @@ export class WaylandLane {
     this.layout = {};
   }
 
-  // Each app brings its own accessibility bus along with its session bus.
-  async prepareLaunch() {}
+  // A seat without a keyboard tells no window that it has the focus, and a keyboard that comes
+  // later does not make up for it: the keyboard is there before the first window.
+  async prepareLaunch() {
+    await this.keyboard();
+  }
 
   async swaymsg(...args) {
     const result = await run('swaymsg', args, { as: this.user, timeout: 10_000 });
@@ -280,15 +283,17 @@ export class WaylandLane {
     if (answer !== 'ok') throw new Error(`pressing ${chords.join(' ')} failed: ${answer}`);
   }
 
+  // The new keyboard comes before the old one goes, so that the seat never stands without one.
   async setKeyboardLayout(layout = {}) {
-    if (this.keys) {
-      const helper = await this.keys;
-      helper.child.stdin.end();
-      await new Promise((resolve) => (helper.child.exitCode !== null ? resolve() : helper.child.once('exit', resolve)));
-      this.keys = null;
-    }
+    const old = this.keys;
+    this.keys = null;
     this.layout = layout;
     await this.keyboard();
+    if (old) {
+      const helper = await old;
+      helper.child.stdin.end();
+      await new Promise((resolve) => (helper.child.exitCode !== null ? resolve() : helper.child.once('exit', resolve)));
+    }
   }
 
   // Text, with a keymap made for its characters: what wtype is for.
@@ -320,7 +325,7 @@ export class WaylandLane {
   // launchEnvironment() is what a launcher hands a program the user starts from there: an
   // activation token tied to this window and the user's last input in it.
   async coverWindow({ width, height }) {
-    await this.keyboard();  // a seat without a keyboard tells no window it has the focus
+    await this.keyboard();
     const program = path.join(this.tools, 'lorvane_wayland_window');
     const helper = commandHelper(program, ['--title', 'cover', '--app-id', 'lorvane.test.cover', '--size', `${width}x${height}`], this.user);
     await helper.read('the covering window to get the keyboard', 20_000);
