@@ -1,14 +1,11 @@
 // Fault matrix, update check: manifests that are huge, cut, silent, redirected, untrusted or mistyped.
-import { test, before, after } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
-import os from 'node:os';
-import path from 'node:path';
-import { appForTest, handOverToLane } from './support/harness.mjs';
+import { appForTest } from './support/harness.mjs';
 import { startManifestServer } from './support/manifest-server.mjs';
 import { residentKiB } from './support/procs.mjs';
 import { reportFigure } from './support/figures.mjs';
-import { makeCertificates } from './support/update-server.mjs';
+import { certificatesForFile } from './support/update-server.mjs';
 import { dialogs, waitForDialog } from './support/accessibility.mjs';
 import { focusWindow, key, windowsOf } from './support/desktop.mjs';
 import { waitFor } from './support/util.mjs';
@@ -17,14 +14,7 @@ const MiB = 1024 * 1024;
 // Generous: a shell that kept a 100 MB body would grow by far more than this.
 const RSS_GROWTH_LIMIT_KIB = 64 * 1024;
 
-let certs;
-let certDir;
-before(async () => {
-  certDir = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-certs-'));
-  certs = await makeCertificates(certDir);
-  handOverToLane(certDir);
-});
-after(() => fs.rmSync(certDir, { recursive: true, force: true }));
+const certs = certificatesForFile();
 
 const rows = [
   { name: 'a 100 MB body of unknown length', mode: 'huge-chunked', huge: true },

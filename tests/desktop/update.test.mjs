@@ -1,26 +1,16 @@
 // The update check against a local HTTPS update server: alerts, the downloads page, untrusted certificates.
-import { test, before, after } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
-import os from 'node:os';
-import path from 'node:path';
-import { appForTest, handOverToLane } from './support/harness.mjs';
+import { appForTest } from './support/harness.mjs';
 import { ALERTS } from './support/pages.mjs';
 import { focusWindow, key, screenshot, windowsOf } from './support/desktop.mjs';
 import { dialogs, waitForDialog } from './support/accessibility.mjs';
-import { makeCertificates, startUpdateServer } from './support/update-server.mjs';
+import { certificatesForFile, startUpdateServer } from './support/update-server.mjs';
 import { waitFor } from './support/util.mjs';
 
 const { newer: NEWER, upToDate: UP_TO_DATE, failed: FAILED } = ALERTS;
 
-let certs;
-let certDir;
-before(async () => {
-  certDir = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-e2e-certs-'));
-  certs = await makeCertificates(certDir);
-  handOverToLane(certDir);
-});
-after(() => fs.rmSync(certDir, { recursive: true, force: true }));
+const certs = certificatesForFile();
 
 async function startApp(t, { certificate, version }) {
   const server = await startUpdateServer({ ...certs[certificate], manifest: { version, notes: 'ignored' } });

@@ -5,6 +5,7 @@
 // is done. Exits with the command's status, or 77 (ctest's skip) with the reason on stderr where
 // this machine cannot run the lane.
 import { spawn } from 'node:child_process';
+import os from 'node:os';
 import { startX11Lane } from './lane-x11.mjs';
 import { startWaylandLane } from './lane-wayland.mjs';
 
@@ -35,7 +36,7 @@ const child = spawn(command, args, { stdio: 'inherit', env });
 // ctest and a user at the terminal stop the run through us; the command must hear it too.
 for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) process.on(signal, () => child.kill(signal));
 const status = await new Promise((resolve) => {
-  child.once('exit', (code, signal) => resolve(code ?? 128 + (signal === 'SIGKILL' ? 9 : 15)));
+  child.once('exit', (code, signal) => resolve(code ?? 128 + os.constants.signals[signal]));
   child.once('error', (err) => {
     process.stderr.write(`run-lane: cannot start ${command}: ${err.message}\n`);
     resolve(127);

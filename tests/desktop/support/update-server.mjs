@@ -3,7 +3,10 @@ import https from 'node:https';
 import fs from 'node:fs';
 import path from 'node:path';
 import { performance } from 'node:perf_hooks';
+import os from 'node:os';
+import { before, after } from 'node:test';
 import { run } from './util.mjs';
+import { handOverToLane } from './harness.mjs';
 
 async function openssl(args, cwd) {
   const result = await run('openssl', args, { cwd, timeout: 30_000 });
@@ -32,6 +35,20 @@ export async function makeCertificates(dir) {
     trusted: { cert: path.join(dir, 'server.pem'), key: path.join(dir, 'server.key') },
     selfSigned: { cert: path.join(dir, 'self.pem'), key: path.join(dir, 'self.key') },
   };
+}
+
+// The certificates of one test file: made before its first test, in a folder the app may read,
+// and removed after its last. The object is filled in once the first test runs.
+export function certificatesForFile() {
+  const certs = {};
+  let dir;
+  before(async () => {
+    dir = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-certs-'));
+    Object.assign(certs, await makeCertificates(dir));
+    handOverToLane(dir);
+  });
+  after(() => fs.rmSync(dir, { recursive: true, force: true }));
+  return certs;
 }
 
 // Serves /releases/latest.json with `manifest`, and records every request and failed handshake.
