@@ -359,7 +359,8 @@ export class LorvaneApp {
       for (const helper of this.helpers.reverse()) await stopProcess(helper, { timeout: 3000 });
       await waitPortsFree();
     } finally {
-      if (!process.env.LORVANE_E2E_KEEP) fs.rmSync(this.root, { recursive: true, force: true });
+      // A web process still ending may write into its cache while the folder goes.
+      if (!process.env.LORVANE_E2E_KEEP) fs.rmSync(this.root, { recursive: true, force: true, maxRetries: 5 });
     }
   }
 }
