@@ -2,52 +2,42 @@
 // Header-only and free of toolkit headers, so the unit tests can check it without a display.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "platform/gtk/key_chords.h"
 #include "platform/menu.h"
 
 namespace lorvane::gtk {
 
 // The GTK accelerator for `item` ("<Control>q", "<Control><Shift>z", "<Alt><Shift>v"), or absent
-// when the item has no shortcut or its key has no name we know. Command and Control both become
-// <Control> (Linux has no separate Command key), Option becomes <Alt>, and an upper-case letter
-// means Shift plus the lower-case key, as on the platform the menu model comes from.
+// when the item has no shortcut or its key has no name we know: the text GTK shows beside the
+// item in the menu. The key itself is matched by the shortcut handler (key_chords.h).
 inline std::optional<std::string> acceleratorFor(const MenuItem& item) {
-    if (item.isSeparator() || item.keyEquivalent.empty()) return std::nullopt;
-    bool control = item.modifiers.has(KeyModifier::Command) || item.modifiers.has(KeyModifier::Control);
-    bool alt = item.modifiers.has(KeyModifier::Option);
-    bool shift = item.modifiers.has(KeyModifier::Shift);
-
+    const auto chord = chordFor(item);
+    if (!chord) return std::nullopt;
     std::string key;
-    if (item.keyEquivalent.size() == 1) {
-        const char c = item.keyEquivalent[0];
-        if (c >= 'A' && c <= 'Z') {
-            shift = true;
-            key = std::string(1, static_cast<char>(c - 'A' + 'a'));
-        } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-            key = std::string(1, c);
-        } else {
-            // Punctuation goes by its X keysym name, which is what GTK's accelerator parser reads.
-            static constexpr std::pair<char, std::string_view> kNames[] = {
-                {',', "comma"},     {'.', "period"},       {'/', "slash"},        {'-', "minus"},
-                {'=', "equal"},     {';', "semicolon"},    {'\'', "apostrophe"},  {'[', "bracketleft"},
-                {']', "bracketright"}, {'\\', "backslash"}, {'`', "grave"},        {' ', "space"},
-            };
-            for (const auto& [character, name] : kNames) {
-                if (character == c) key = name;
-            }
+    if ((chord->key >= 'a' && chord->key <= 'z') || (chord->key >= '0' && chord->key <= '9')) {
+        key = std::string(1, chord->key);
+    } else {
+        // Punctuation goes by its X keysym name, which is what GTK's accelerator parser reads.
+        static constexpr std::pair<char, std::string_view> kNames[] = {
+            {',', "comma"},     {'.', "period"},       {'/', "slash"},        {'-', "minus"},
+            {'=', "equal"},     {';', "semicolon"},    {'\'', "apostrophe"},  {'[', "bracketleft"},
+            {']', "bracketright"}, {'\\', "backslash"}, {'`', "grave"},
+        };
+        for (const auto& [character, name] : kNames) {
+            if (character == chord->key) key = name;
         }
     }
     if (key.empty()) return std::nullopt;
 
     std::string accelerator;
-    if (control) accelerator += "<Control>";
-    if (alt) accelerator += "<Alt>";
-    if (shift) accelerator += "<Shift>";
+    if (chord->control) accelerator += "<Control>";
+    if (chord->alt) accelerator += "<Alt>";
+    if (chord->shift) accelerator += "<Shift>";
     return accelerator + key;
 }
 
