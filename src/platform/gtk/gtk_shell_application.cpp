@@ -1,4 +1,4 @@
-// GtkApplication glue: translating the menu to GActions and accelerators, windows and alerts.
+// GtkApplication glue: translating the menu to GActions and shortcuts, windows and alerts.
 #include "platform/gtk/gtk_shell_application.h"
 
 #include <utility>
@@ -19,8 +19,7 @@ std::string menuTitle(const Menu& menu, std::size_t index) {
     return name ? name : "Lorvane";
 }
 
-// Standard edit actions map onto WebKit's editing commands. The accelerators for them take the
-// keys before the page sees them, so Ctrl+C and Ctrl+V in a page's text field work through here.
+// Standard edit actions map onto WebKit's editing commands.
 const char* editingCommandFor(MenuAction action) {
     switch (action) {
         case MenuAction::Undo: return WEBKIT_EDITING_COMMAND_UNDO;
@@ -90,7 +89,8 @@ GtkShellApplication::GtkShellApplication(GtkApplication* application, const Plac
     : application_(application),
       places_(places),
       webViewEnvironment_(std::move(webViewEnvironment)),
-      requestQuit_(std::move(requestQuit)) {}
+      requestQuit_(std::move(requestQuit)),
+      shortcuts_([this](const MenuItem& item) { return performIfEnabled(item); }) {}
 
 GtkShellApplication::~GtkShellApplication() {
     for (const auto& entry : menuActions_) {
@@ -102,6 +102,7 @@ GtkShellApplication::~GtkShellApplication() {
 void GtkShellApplication::setActivationPolicyRegular() {}
 
 void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
+    std::vector<MenuItem> shortcutItems;
     auto bar = GObjectPtr<GMenu>::adopt(g_menu_new());
     for (std::size_t index = 0; index < menuBar.menus.size(); ++index) {
         const Menu& menu = menuBar.menus[index];
@@ -123,11 +124,14 @@ void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
             }
             menuActions_[name] = item;
             const std::string detailed = "app." + name;
-            g_menu_append(section.get(), item.title.c_str(), detailed.c_str());
+            auto entry = GObjectPtr<GMenuItem>::adopt(g_menu_item_new(item.title.c_str(), detailed.c_str()));
+            // The shortcut's label only: an accelerator registered with GTK would act on the key
+            // before the page has seen it.
             if (const auto accelerator = acceleratorFor(item)) {
-                const char* accelerators[] = {accelerator->c_str(), nullptr};
-                gtk_application_set_accels_for_action(application_, detailed.c_str(), accelerators);
+                g_menu_item_set_attribute(entry.get(), "accel", "s", accelerator->c_str());
+                shortcutItems.push_back(item);
             }
+            g_menu_append_item(section.get(), entry.get());
         }
         if (g_menu_model_get_n_items(G_MENU_MODEL(section.get())) > 0) {
             g_menu_append_section(submenu.get(), nullptr, G_MENU_MODEL(section.get()));
@@ -135,6 +139,7 @@ void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
         g_menu_append_submenu(bar.get(), menuTitle(menu, index).c_str(), G_MENU_MODEL(submenu.get()));
     }
     gtk_application_set_menubar(application_, G_MENU_MODEL(bar.get()));
+    shortcuts_.setItems(std::move(shortcutItems));
 }
 
 std::shared_ptr<WebView> GtkShellApplication::createWebView(const WebViewSpec& spec,
@@ -146,8 +151,10 @@ std::shared_ptr<WebView> GtkShellApplication::createWebView(const WebViewSpec& s
 
 std::shared_ptr<Window> GtkShellApplication::createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) {
     auto* view = dynamic_cast<GtkWebView*>(content.get());
-    return std::make_shared<GtkShellWindow>(application_, spec, view ? view->widget() : nullptr,
-                                            [this] { return onWindowCloseRequest(); });
+    auto window = std::make_shared<GtkShellWindow>(application_, spec, view ? view->widget() : nullptr,
+                                                   [this] { return onWindowCloseRequest(); });
+    shortcuts_.attach(window->native());
+    return window;
 }
 
 void GtkShellApplication::activateIgnoringOtherApps() { presentWindows(); }
@@ -173,6 +180,13 @@ void GtkShellApplication::onAction(GSimpleAction* action, GVariant*, gpointer se
     if (found == app->menuActions_.end()) return;
     const MenuItem item = found->second;  // a copy: the action may replace the menu
     app->perform(item);
+}
+
+bool GtkShellApplication::performIfEnabled(const MenuItem& item) {
+    GAction* action = g_action_map_lookup_action(G_ACTION_MAP(application_), actionNameFor(item).c_str());
+    if (!action || !g_action_get_enabled(action)) return false;
+    perform(item);
+    return true;
 }
 
 void GtkShellApplication::perform(const MenuItem& item) {

@@ -10,6 +10,7 @@
 
 #include "platform/application.h"
 #include "platform/gtk/gtk_alert.h"
+#include "platform/gtk/gtk_menu_shortcuts.h"
 #include "platform/gtk/gtk_web_view.h"
 #include "platform/places.h"
 
@@ -44,7 +45,9 @@ public:
     // Every GTK app is an ordinary foreground app; nothing to switch.
     void setActivationPolicyRegular() override;
     // A GMenu menu bar shown in each window. Separators start a new section; the window menu gets
-    // no window list, which GTK does not offer.
+    // no window list, which GTK does not offer. Items show their shortcuts, which the main window
+    // handles itself once the page has let a key through (GtkMenuShortcuts), not as GTK
+    // accelerators, which would take the keys before the page.
     void setMainMenu(const MenuBar& menuBar) override;
     std::shared_ptr<WebView> createWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate) override;
     std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) override;
@@ -57,6 +60,7 @@ public:
 
 private:
     static void onAction(GSimpleAction* action, GVariant* parameter, gpointer self);
+    bool performIfEnabled(const MenuItem& item);
     void perform(const MenuItem& item);
     void performStandardAction(MenuAction action);
     void performDelegateAction(MenuAction action);
@@ -73,6 +77,7 @@ private:
     std::map<std::string, MenuItem> menuActions_;  // by GAction name
     std::vector<std::weak_ptr<GtkWebView>> webViews_;
     GtkAlerts alerts_;
+    GtkMenuShortcuts shortcuts_;
 };
 
 }  // namespace lorvane::gtk
