@@ -1,6 +1,7 @@
 // GtkApplication glue: translating the menu to GActions and shortcuts, windows and alerts.
 #include "platform/gtk/gtk_shell_application.h"
 
+#include <optional>
 #include <utility>
 
 #include "platform/gtk/gobject_ptr.h"
@@ -77,6 +78,26 @@ GType tokenForwardingApplicationType() {
     return type;
 }
 
+// Whether the editing action can act on the content of the web view whose editor state is `state`
+// (null: there is none) now; absent for the actions that do not depend on it, Select All included.
+std::optional<bool> editingAvailable(WebKitEditorState* state, MenuAction action) {
+    static const std::pair<MenuAction, gboolean (*)(WebKitEditorState*)> kAvailability[] = {
+        {MenuAction::Undo, webkit_editor_state_is_undo_available},
+        {MenuAction::Redo, webkit_editor_state_is_redo_available},
+        {MenuAction::Cut, webkit_editor_state_is_cut_available},
+        {MenuAction::Copy, webkit_editor_state_is_copy_available},
+        {MenuAction::Paste, webkit_editor_state_is_paste_available},
+    };
+    for (const auto& [editing, available] : kAvailability) {
+        if (editing == action) return state && available(state);
+    }
+    return std::nullopt;
+}
+
+WebKitEditorState* editorStateOf(GtkWebView& view) {
+    return webkit_web_view_get_editor_state(WEBKIT_WEB_VIEW(view.widget()));
+}
+
 }  // namespace
 
 GtkApplication* newTokenForwardingApplication(const char* applicationId) {
@@ -96,6 +117,9 @@ GtkShellApplication::~GtkShellApplication() {
     for (const auto& entry : menuActions_) {
         GAction* action = g_action_map_lookup_action(G_ACTION_MAP(application_), entry.first.c_str());
         if (action) g_signal_handlers_disconnect_by_data(action, this);
+    }
+    for (const auto& weak : webViews_) {
+        if (const auto view = weak.lock()) g_signal_handlers_disconnect_by_data(editorStateOf(*view), this);
     }
 }
 
@@ -140,12 +164,15 @@ void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
     }
     gtk_application_set_menubar(application_, G_MENU_MODEL(bar.get()));
     shortcuts_.setItems(std::move(shortcutItems));
+    updateEditingActions();
 }
 
 std::shared_ptr<WebView> GtkShellApplication::createWebView(const WebViewSpec& spec,
                                                             std::weak_ptr<WebViewUIDelegate> uiDelegate) {
     auto view = std::make_shared<GtkWebView>(spec, std::move(uiDelegate), webViewEnvironment_);
     webViews_.push_back(view);
+    g_signal_connect(editorStateOf(*view), "changed", G_CALLBACK(onEditorStateChanged), this);
+    updateEditingActions();
     return view;
 }
 
@@ -154,6 +181,7 @@ std::shared_ptr<Window> GtkShellApplication::createWindow(const WindowSpec& spec
     auto window = std::make_shared<GtkShellWindow>(application_, spec, view ? view->widget() : nullptr,
                                                    [this] { return onWindowCloseRequest(); });
     shortcuts_.attach(window->native());
+    updateEditingActions();
     return window;
 }
 
@@ -182,11 +210,28 @@ void GtkShellApplication::onAction(GSimpleAction* action, GVariant*, gpointer se
     app->perform(item);
 }
 
+void GtkShellApplication::onEditorStateChanged(WebKitEditorState*, gpointer self) {
+    static_cast<GtkShellApplication*>(self)->updateEditingActions();
+}
+
 bool GtkShellApplication::performIfEnabled(const MenuItem& item) {
     GAction* action = g_action_map_lookup_action(G_ACTION_MAP(application_), actionNameFor(item).c_str());
     if (!action || !g_action_get_enabled(action)) return false;
     perform(item);
     return true;
+}
+
+// The menu follows the web view of the front window; without one, editing has nothing to act on.
+void GtkShellApplication::updateEditingActions() {
+    const auto view = focusedWebView();
+    WebKitEditorState* state = view ? editorStateOf(*view) : nullptr;
+    for (const auto& [name, item] : menuActions_) {
+        if (!item.action || item.target != MenuTarget::FirstResponder) continue;
+        const auto available = editingAvailable(state, *item.action);
+        if (!available) continue;
+        GAction* action = g_action_map_lookup_action(G_ACTION_MAP(application_), name.c_str());
+        if (action) g_simple_action_set_enabled(G_SIMPLE_ACTION(action), *available);
+    }
 }
 
 void GtkShellApplication::perform(const MenuItem& item) {

@@ -47,7 +47,8 @@ public:
     // A GMenu menu bar shown in each window. Separators start a new section; the window menu gets
     // no window list, which GTK does not offer. Items show their shortcuts, which the main window
     // handles itself once the page has let a key through (GtkMenuShortcuts), not as GTK
-    // accelerators, which would take the keys before the page.
+    // accelerators, which would take the keys before the page. Undo, redo, cut, copy and paste
+    // are greyed out while the focused web view says they cannot act.
     void setMainMenu(const MenuBar& menuBar) override;
     std::shared_ptr<WebView> createWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate) override;
     std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) override;
@@ -60,8 +61,10 @@ public:
 
 private:
     static void onAction(GSimpleAction* action, GVariant* parameter, gpointer self);
+    static void onEditorStateChanged(WebKitEditorState* state, gpointer self);
     bool performIfEnabled(const MenuItem& item);
     void perform(const MenuItem& item);
+    void updateEditingActions();
     void performStandardAction(MenuAction action);
     void performDelegateAction(MenuAction action);
     void showAbout();
