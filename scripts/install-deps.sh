@@ -20,6 +20,8 @@ test_packages=(
   # the same under a Wayland compositor: sway's headless backend, screenshots, clipboard, typing,
   # and what the lane's own keyboard and window helpers are built from
   sway grim wl-clipboard wtype libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
+  # keys pressed by keycode through XTEST on the X11 lane
+  libxtst-dev
   # test certificates for the update check
   openssl ca-certificates
   # building the .deb (library dependencies) and checking its metadata

@@ -88,3 +88,23 @@ export async function waitForDialog(sessionBus, pid, description, timeout = 15_0
     return open.length > 0 ? open : false;
   }, { timeout, interval: 250 });
 }
+
+// The items of the menu open in the app's main window, each with whether it can be chosen
+// (AT-SPI's "sensitive" state, bit 24: a greyed-out item lacks it).
+export async function openMenuItems(sessionBus, pid) {
+  const app = await application(sessionBus, pid);
+  if (!app) return [];
+  const items = [];
+  const walk = async (ref, inMenu) => {
+    const { role, name } = await describe(app.address, ref);
+    if (role === 'menu item' && inMenu) {
+      const [low] = /uint32 (\d+)/.exec(await gdbus(app.address, ref.bus, ref.path, 'org.a11y.atspi.Accessible.GetState')).slice(1).map(Number);
+      items.push({ name, sensitive: (low & (1 << 24)) !== 0 });
+    }
+    for (const child of await childrenOf(app.address, ref)) await walk(child, inMenu || role === 'menu');
+  };
+  for (const ref of await childrenOf(app.address, app.ref)) {
+    if ((await describe(app.address, ref)).name === 'Lorvane') await walk(ref, false);
+  }
+  return items;
+}

@@ -45,7 +45,9 @@ process.stderr.write(`fixture ${config.role} stderr line\n`);
 const held = new Set();
 
 function page() {
-  const settings = JSON.stringify({ probeMedia: Boolean(config.probeMedia), refuseHistory: Boolean(config.refuseHistory) });
+  const settings = JSON.stringify({
+    probeMedia: Boolean(config.probeMedia), refuseHistory: Boolean(config.refuseHistory), editor: config.editor ?? null, takeKeys: config.takeKeys ?? [],
+  });
   return `<!doctype html>
 <html lang="ru"><head><meta charset="utf-8"><title>Фикстура Lorvane</title>
 <style>body { margin: 0; min-height: 100vh; display: grid; place-items: center; background: #102a43; color: #f0f4f8;
@@ -87,6 +89,26 @@ async function probeMedia() {
   else await report({ type: 'media-done' });
 }
 if (settings.probeMedia) probeMedia();
+// A text field holding the keyboard, and what editing did to it.
+if (settings.editor !== null) {
+  const editor = document.createElement('textarea');
+  editor.value = settings.editor;
+  document.querySelector('main').append(editor);
+  editor.focus();
+  for (const type of ['select', 'copy', 'input']) {
+    editor.addEventListener(type, (e) => report({
+      type: 'edit', event: type, inputType: e.inputType ?? null,
+      value: type === 'select' ? editor.value.slice(editor.selectionStart, editor.selectionEnd) : editor.value,
+    }));
+  }
+}
+// Shortcuts the page takes for itself, by physical key ("ctrl+z", "alt+shift+v").
+window.addEventListener('keydown', (e) => {
+  const chord = [e.ctrlKey && 'ctrl', e.altKey && 'alt', e.shiftKey && 'shift', e.code.replace(/^Key/, '').toLowerCase()].filter(Boolean).join('+');
+  if (!settings.takeKeys.includes(chord)) return;
+  e.preventDefault();
+  report({ type: 'key', chord });
+});
 </script></body></html>`;
 }
 

@@ -263,9 +263,10 @@ export class WaylandLane {
   // The lane's keyboard: one virtual keyboard for the test run, with the layout last set.
   keyboard() {
     if (!this.keys) {
-      const { layout = 'us', variant = '', options = '' } = this.layout;
+      const { layout = 'us', variant = '', options = '', group = 0 } = this.layout;
       const program = path.join(this.tools, 'lorvane_wayland_keyboard');
-      const helper = commandHelper(program, ['--layout', layout, '--variant', variant, '--options', options], this.user);
+      const args = ['--layout', layout, '--variant', variant, '--options', options, '--group', String(group)];
+      const helper = commandHelper(program, args, this.user);
       this.keys = helper.read('the virtual keyboard to start').then((line) => {
         if (line !== 'ready') throw new Error(`the virtual keyboard did not start: ${line} ${helper.stderr()}`);
         return helper;
@@ -294,6 +295,11 @@ export class WaylandLane {
       helper.child.stdin.end();
       await new Promise((resolve) => (helper.child.exitCode !== null ? resolve() : helper.child.once('exit', resolve)));
     }
+  }
+
+  // sway has no minimised windows: it ignores the request, and nothing shows whether one was made.
+  async minimized() {
+    return null;
   }
 
   // Text, with a keymap made for its characters: what wtype is for.

@@ -3,7 +3,7 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { run, startProcess, stopProcess, waitFor } from './util.mjs';
+import { BUILD_DIR, run, startProcess, stopProcess, waitFor } from './util.mjs';
 
 // One Xvfb on display `number`, or null when another server holds that number. The server takes
 // the number's lock file itself, atomically, and writes the number to descriptor 3 once it
@@ -42,6 +42,8 @@ export async function startX11Lane(size = '1920x1080') {
   }
   throw new Error(`no free display number from :${first} on`);
 }
+
+const KEYBOARD = path.join(process.env.LORVANE_DESKTOP_HELPERS ?? path.join(BUILD_DIR, 'tests/desktop'), 'lorvane_x11_keyboard');
 
 async function xdotool(args) {
   const result = await run('xdotool', args, { timeout: 10_000 });
@@ -151,16 +153,32 @@ export class X11Lane {
     }
   }
 
-  // Chords of keysym names (ctrl+q, alt+shift+v, F10) or X keycodes (64+50+55), pressed through
-  // XTEST, so the X server applies its own keymap as it does to a keyboard's keys.
+  // Chords of keysym names (ctrl+q, alt+shift+v, F10) or of X keycodes (64+50+55), pressed
+  // through XTEST, so the X server applies its own keymap as it does to a keyboard's keys.
+  // Keycodes go through a helper of ours: xdotool locks the first layout group around every key.
   async key(...chords) {
-    const result = await run('xdotool', ['key', '--delay', '60', ...chords], { timeout: 10_000 });
-    if (result.code !== 0) throw new Error(`xdotool key ${chords.join(' ')} failed: ${result.stderr}`);
+    const byKeycode = chords.every((chord) => /^\d+(\+\d+)*$/.test(chord));
+    const [program, args] = byKeycode ? [KEYBOARD, chords] : ['xdotool', ['key', '--delay', '60', ...chords]];
+    const result = await run(program, args, { timeout: 10_000 });
+    if (result.code !== 0) throw new Error(`pressing ${chords.join(' ')} failed: ${result.stderr}`);
   }
 
-  async setKeyboardLayout({ layout = 'us', variant = '', options = '' } = {}) {
+  // `group` locks a layout group (from 0), as a layout switcher does.
+  async setKeyboardLayout({ layout = 'us', variant = '', options = '', group = 0 } = {}) {
     const result = await run('setxkbmap', ['-layout', layout, '-variant', variant, '-option', '', '-option', options]);
     if (result.code !== 0) throw new Error(`setxkbmap ${layout} ${options} failed: ${result.stderr}`);
+    const locked = await run(KEYBOARD, ['--group', String(group)]);
+    if (locked.code !== 0) throw new Error(`locking layout group ${group} failed: ${locked.stderr}`);
+  }
+
+  // Whether the window manager has minimised the window (ICCCM's iconic state).
+  async minimized(id) {
+    return /window state: Iconic/.test((await run('xprop', ['-id', String(id), 'WM_STATE'])).stdout);
+  }
+
+  async restore(id) {
+    await xdotool(['windowactivate', String(id)]);
+    await waitFor('the window to be restored', async () => !(await this.minimized(id)));
   }
 
   async type(text) {

@@ -7,8 +7,9 @@
 // by grp:alt_shift_toggle included), as a compositor does for a real keyboard. The state lasts
 // for the life of the process, like a keyboard's.
 //
-//   lorvane_wayland_keyboard [--rules R] [--model M] [--layout L] [--variant V] [--options O]
+//   lorvane_wayland_keyboard [--rules R] [--model M] [--layout L] [--variant V] [--options O] [--group G]
 //
+// --group locks layout group G (from 0) from the start, as a layout switcher does.
 // Reads one command per line on stdin and answers each with "ok" or "error <why>" once the
 // compositor has taken every event:
 //   press CHORD...  CHORD is keys joined by '+', each an X keycode (the evdev code plus 8, such
@@ -80,7 +81,9 @@ public:
     Keyboard(const Keyboard&) = delete;
     Keyboard& operator=(const Keyboard&) = delete;
 
-    // Sends the keymap and the empty modifier state, as a compositor does when a keyboard appears.
+    void lockGroup(xkb_layout_index_t group) { xkb_state_update_mask(state_, 0, 0, 0, 0, 0, group); }
+
+    // Sends the keymap and the modifier state, as a compositor does when a keyboard appears.
     bool upload() {
         char* text = xkb_keymap_get_as_string(keymap_, XKB_KEYMAP_FORMAT_TEXT_V1);
         if (!text) return false;
@@ -91,7 +94,7 @@ public:
         if (!written) return false;
         zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, static_cast<std::uint32_t>(size));
         close(fd);
-        zwp_virtual_keyboard_v1_modifiers(keyboard_, 0, 0, 0, 0);
+        sendModifiers();
         return wl_display_roundtrip(display_) >= 0;
     }
 
@@ -159,14 +162,15 @@ private:
     void send(xkb_keycode_t key, xkb_key_direction direction) {
         const std::uint32_t pressed = direction == XKB_KEY_DOWN ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED;
         zwp_virtual_keyboard_v1_key(keyboard_, milliseconds(), key - 8, pressed);
-        const auto changed = xkb_state_update_key(state_, key, direction);
-        if (changed != 0) {
-            zwp_virtual_keyboard_v1_modifiers(keyboard_, xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED),
-                                              xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED),
-                                              xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED),
-                                              xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_EFFECTIVE));
-        }
+        if (xkb_state_update_key(state_, key, direction) != 0) sendModifiers();
         pause(12);
+    }
+
+    void sendModifiers() {
+        zwp_virtual_keyboard_v1_modifiers(keyboard_, xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED),
+                                          xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED),
+                                          xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED),
+                                          xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_EFFECTIVE));
     }
 
     // A person's keys are some milliseconds apart; events sent in one burst can reach the client
@@ -186,11 +190,12 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string rules = "evdev", model = "pc105", layout = "us", variant, options;
+    std::string rules = "evdev", model = "pc105", layout = "us", variant, options, group = "0";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         std::string* target = flag == "--rules" ? &rules : flag == "--model" ? &model : flag == "--layout" ? &layout
-                              : flag == "--variant" ? &variant : flag == "--options" ? &options : nullptr;
+                              : flag == "--variant" ? &variant : flag == "--options" ? &options
+                              : flag == "--group" ? &group : nullptr;
         if (!target) {
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
             return 2;
@@ -220,6 +225,7 @@ int main(int argc, char** argv) {
     }
     zwp_virtual_keyboard_v1* device = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals.manager, globals.seat);
     Keyboard keyboard(display, device, keymap);
+    keyboard.lockGroup(static_cast<xkb_layout_index_t>(std::stoul(group)));
     if (!keyboard.upload()) {
         std::fprintf(stderr, "cannot hand the keymap to the compositor\n");
         return 2;
