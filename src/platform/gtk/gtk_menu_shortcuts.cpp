@@ -45,7 +45,7 @@ struct HeldEvent {
 }  // namespace
 
 struct GtkMenuShortcuts::State {
-    std::function<bool(const MenuItem&)> perform;
+    std::function<void(const MenuItem&)> perform;
     std::vector<MenuItem> items;
     HeldModifierKeys heldModifiers;
     // The key events the modifier watch has taken in. WebKit dispatches a key the page did not
@@ -104,7 +104,8 @@ gboolean shortcutPressed(GtkEventControllerKey* controller, guint, guint keycode
     const MenuItem* item = itemForChord(state->items, chord);
     if (!item) return GDK_EVENT_PROPAGATE;
     const MenuItem chosen = *item;  // a copy: the action may replace the menu
-    return state->perform(chosen) ? GDK_EVENT_STOP : GDK_EVENT_PROPAGATE;
+    state->perform(chosen);
+    return GDK_EVENT_STOP;
 }
 
 void deleteWeakState(gpointer data, GClosure*) { delete static_cast<WeakState*>(data); }
@@ -150,7 +151,7 @@ void windowFocusChanged(GtkWindow* window, GParamSpec*, gpointer data) {
 
 }  // namespace
 
-GtkMenuShortcuts::GtkMenuShortcuts(std::function<bool(const MenuItem&)> perform)
+GtkMenuShortcuts::GtkMenuShortcuts(std::function<void(const MenuItem&)> perform)
     : state_(std::make_shared<State>()) {
     state_->perform = std::move(perform);
 }

@@ -26,9 +26,10 @@ namespace lorvane::gtk {
 // nothing.
 class GtkMenuShortcuts {
 public:
-    // `perform` carries out an item's action and says whether it did; an item it declines (its
-    // action is disabled) leaves the key to GTK.
-    explicit GtkMenuShortcuts(std::function<bool(const MenuItem&)> perform);
+    // `perform` carries out an item's action. It runs whether or not the item is greyed out: an
+    // editing command goes to WebKit, which decides on its own current state, while the menu's
+    // state may lag behind the page by a frame (a Ctrl+C right after Ctrl+A).
+    explicit GtkMenuShortcuts(std::function<void(const MenuItem&)> perform);
     GtkMenuShortcuts(const GtkMenuShortcuts&) = delete;
     GtkMenuShortcuts& operator=(const GtkMenuShortcuts&) = delete;
 

@@ -111,7 +111,7 @@ GtkShellApplication::GtkShellApplication(GtkApplication* application, const Plac
       places_(places),
       webViewEnvironment_(std::move(webViewEnvironment)),
       requestQuit_(std::move(requestQuit)),
-      shortcuts_([this](const MenuItem& item) { return performIfEnabled(item); }) {}
+      shortcuts_([this](const MenuItem& item) { perform(item); }) {}
 
 GtkShellApplication::~GtkShellApplication() {
     for (const auto& entry : menuActions_) {
@@ -212,13 +212,6 @@ void GtkShellApplication::onAction(GSimpleAction* action, GVariant*, gpointer se
 
 void GtkShellApplication::onEditorStateChanged(WebKitEditorState*, gpointer self) {
     static_cast<GtkShellApplication*>(self)->updateEditingActions();
-}
-
-bool GtkShellApplication::performIfEnabled(const MenuItem& item) {
-    GAction* action = g_action_map_lookup_action(G_ACTION_MAP(application_), actionNameFor(item).c_str());
-    if (!action || !g_action_get_enabled(action)) return false;
-    perform(item);
-    return true;
 }
 
 // The menu follows the web view of the front window; without one, editing has nothing to act on.

@@ -62,7 +62,6 @@ public:
 private:
     static void onAction(GSimpleAction* action, GVariant* parameter, gpointer self);
     static void onEditorStateChanged(WebKitEditorState* state, gpointer self);
-    bool performIfEnabled(const MenuItem& item);
     void perform(const MenuItem& item);
     void updateEditingActions();
     void performStandardAction(MenuAction action);
