@@ -10,7 +10,7 @@ import { openMenuItems } from './support/accessibility.mjs';
 import { waitFor } from './support/util.mjs';
 
 // X keycodes of a pc105 keyboard (the evdev code plus 8): what a key sends under any layout.
-const CTRL = 37, SHIFT = 50, ALT = 64, TAB = 23, SPACE = 65, F10 = 76, RIGHT = 114, ESCAPE = 9;
+const CTRL = 37, SHIFT = 50, ALT = 64, TAB = 23, SPACE = 65, F10 = 76, RIGHT = 114;
 const US = { a: 38, c: 54, h: 43, m: 58, q: 24, v: 55, x: 53, z: 52 };
 // On a French keyboard A, Z, Q and M are elsewhere; a shortcut goes with its letter.
 const FR = { ...US, a: 24, z: 25, q: 38, m: 47 };
@@ -95,9 +95,10 @@ async function cutAll(app) {
   await waitFor('the text to be cut', () => edits(app).includes('input deleteByCut'));
 }
 
-const openMenu = (app) => waitFor('an open menu', async () => {
+// The items of the menu open now, once there is one with `item` (any item if none is named).
+const openMenu = (app, item) => waitFor(`an open menu${item ? ` with ${item}` : ''}`, async () => {
   const items = await openMenuItems(app.busAddress, app.first.pid);
-  return items.length > 0 ? items : false;
+  return items.some((i) => !item || i.name === item) ? items : false;
 });
 
 test('keys the page takes never reach the menu; keys it leaves, or that never reach it, do', async (t) => {
@@ -123,21 +124,27 @@ test('keys the page takes never reach the menu; keys it leaves, or that never re
   assert.deepEqual(await app.waitExit(), { code: 0, signal: null });
 });
 
-test('the Edit menu greys out what cannot act on the page now', async (t) => {
+test('the Edit menu greys out what cannot act on the page now, and follows the page', async (t) => {
   const { app } = await startEditing(t, { layout: 'us' });
-  const editMenu = async () => {
-    await pressKeys([`${F10}`, `${RIGHT}`]);
-    const items = await openMenu(app);
-    await pressKeys([`${ESCAPE}`]);
-    return Object.fromEntries(items.map((item) => [item.name, item.sensitive]));
-  };
-  const state = (undo, cut) => ({ Отменить: undo, Повторить: false, Вырезать: cut, Копировать: cut, Вставить: true, 'Выбрать всё': true });
-  assert.deepEqual(await editMenu(), state(false, false), 'nothing selected, nothing done');
+  // The menu is opened from the keyboard where none is open. One left open (Escape does not close
+  // it on sway, and the shortcuts act through it) shows its items as they change.
+  const editMenuShows = (undo, cut, description) => waitFor(description, async () => {
+    if ((await openMenuItems(app.busAddress, app.first.pid)).length === 0) {
+      await pressKeys([`${F10}`]);
+      await openMenu(app, 'Об Lorvane');
+      await pressKeys([`${RIGHT}`]);
+    }
+    const items = await openMenu(app, 'Отменить');
+    const seen = Object.fromEntries(items.map((item) => [item.name, item.sensitive]));
+    const expected = { Отменить: undo, Повторить: false, Вырезать: cut, Копировать: cut, Вставить: true, 'Выбрать всё': true };
+    return Object.entries(expected).every(([name, sensitive]) => seen[name] === sensitive) ? seen : false;
+  });
+  await editMenuShows(false, false, 'nothing to undo, cut or copy');
   await pressKeys([`${CTRL}+${US.a}`]);
-  await waitFor('the text to be selected', () => selected(app) === TEXT);
-  assert.deepEqual(await editMenu(), state(false, true), 'all selected');
-  await cutAll(app);
-  assert.deepEqual(await editMenu(), state(true, false), 'cut');
+  await editMenuShows(false, true, 'cut and copy once all is selected');
+  await pressKeys([`${CTRL}+${US.x}`]);
+  await waitFor('the text to be cut', () => edits(app).includes('input deleteByCut'));
+  await editMenuShows(true, false, 'undo once the text is cut');
 });
 
 test('Cyrillic typed with the Russian layout arrives in the sample app\'s draft as typed', async (t) => {
