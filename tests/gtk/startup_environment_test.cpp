@@ -1,7 +1,9 @@
-// The renderer choice: what counts as a GPU, and that a user's own choice is left alone.
+// The renderer choice: what counts as a GPU, what the shell sets where there is none, and that a
+// user's own choice is left alone.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,23 +64,83 @@ TEST(RendererChoiceTest, OnlyARealDevicesRenderNodeOrNvidiasDriverCountsAsAGpu) 
     EXPECT_FALSE(machineOffersHardwareGl(GraphicsDevices{"/nonexistent/dev", "/nonexistent/sys", std::nullopt}));
 }
 
-TEST(RendererChoiceTest, WithoutAGpuBothRenderersPaintOnTheCpuUnlessTheUserChoseOne) {
-    ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
-    ::setenv("GSK_RENDERER", "ngl", 1);
-    ::unsetenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING");
-    const auto set = chooseRenderersForThisMachine();
-    EXPECT_EQ(set, std::vector<std::string>{"WEBKIT_SKIA_ENABLE_CPU_RENDERING"});
-    EXPECT_STREQ(std::getenv("GSK_RENDERER"), "ngl");
-    EXPECT_STREQ(std::getenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING"), "1");
+// The variables the choice reads or writes, each set to a value or unset.
+using Variables = std::map<std::string, std::optional<std::string>>;
+const char* const kChoiceVariables[] = {"GSK_RENDERER", "WEBKIT_SKIA_ENABLE_CPU_RENDERING", "GDK_DEBUG", "GDK_DISABLE"};
 
-    ::unsetenv("GSK_RENDERER");
-    ::unsetenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING");
-    const std::vector<std::string> both{"GSK_RENDERER", "WEBKIT_SKIA_ENABLE_CPU_RENDERING"};
-    EXPECT_EQ(chooseRenderersForThisMachine(), both);
-    EXPECT_STREQ(std::getenv("GSK_RENDERER"), "cairo");
-    ::unsetenv("GSK_RENDERER");
-    ::unsetenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING");
-    ::unsetenv("LIBGL_ALWAYS_SOFTWARE");
+void setVariables(const Variables& variables) {
+    for (const char* name : kChoiceVariables) ::unsetenv(name);
+    for (const auto& [name, value] : variables) {
+        if (value) ::setenv(name.c_str(), value->c_str(), 1);
+    }
+}
+
+Variables currentVariables() {
+    Variables current;
+    for (const char* name : kChoiceVariables) {
+        if (const char* value = std::getenv(name)) current.emplace(name, value);
+    }
+    return current;
+}
+
+struct ChoiceCase {
+    const char* name;
+    bool gpu;
+    unsigned gtkMinorVersion;
+    Variables userSet;
+    Variables expected;      // the shell's environment afterwards
+    ShellOnlyVariables kept;  // what the choice hands back: the changed variables as they were
+};
+
+TEST(RendererChoiceTest, WithoutAGpuGtkAndWebKitStayOffGlUnlessTheUserChoseOtherwise) {
+    const Variables cpu{{"GSK_RENDERER", "cairo"}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}};
+    const auto with = [&cpu](Variables more) {
+        more.insert(cpu.begin(), cpu.end());
+        return more;
+    };
+    const ShellOnlyVariables cpuKept{{"GSK_RENDERER", std::nullopt}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", std::nullopt}};
+    const auto keptWith = [&cpuKept](ShellOnlyVariables more) {
+        more.insert(cpuKept.begin(), cpuKept.end());
+        return more;
+    };
+    const ChoiceCase cases[] = {
+        {"a GPU: nothing changes", true, 8, {{"GDK_DEBUG", "portals"}}, {{"GDK_DEBUG", "portals"}}, {}},
+        {"GTK 4.8, nothing set", false, 8, {}, with({{"GDK_DEBUG", "gl-disable"}}),
+         keptWith({{"GDK_DEBUG", std::nullopt}})},
+        {"GTK 4.8, the user's GDK_DEBUG is added to", false, 8, {{"GDK_DEBUG", "portals"}},
+         with({{"GDK_DEBUG", "portals,gl-disable"}}), keptWith({{"GDK_DEBUG", "portals"}})},
+        {"GTK 4.8, an empty GDK_DEBUG", false, 8, {{"GDK_DEBUG", ""}}, with({{"GDK_DEBUG", "gl-disable"}}),
+         keptWith({{"GDK_DEBUG", ""}})},
+        {"GTK 4.8, GL already off in the user's GDK_DEBUG", false, 8, {{"GDK_DEBUG", "portals:GL-DISABLE"}},
+         with({{"GDK_DEBUG", "portals:GL-DISABLE"}}), cpuKept},
+        {"GTK 4.8, every GDK_DEBUG item", false, 8, {{"GDK_DEBUG", "all"}}, with({{"GDK_DEBUG", "all"}}), cpuKept},
+        {"GTK 4.8, an item that only starts like it", false, 8, {{"GDK_DEBUG", "gl-disable-gles"}},
+         with({{"GDK_DEBUG", "gl-disable-gles,gl-disable"}}), keptWith({{"GDK_DEBUG", "gl-disable-gles"}})},
+        {"GTK 4.14 still reads GDK_DEBUG", false, 14, {{"GDK_DISABLE", "vulkan"}},
+         with({{"GDK_DEBUG", "gl-disable"}, {"GDK_DISABLE", "vulkan"}}), keptWith({{"GDK_DEBUG", std::nullopt}})},
+        {"GTK 4.16 reads GDK_DISABLE", false, 16, {{"GDK_DEBUG", "portals"}},
+         with({{"GDK_DEBUG", "portals"}, {"GDK_DISABLE", "gl"}}), keptWith({{"GDK_DISABLE", std::nullopt}})},
+        {"GTK 4.18, the user's GDK_DISABLE is added to", false, 18, {{"GDK_DISABLE", "vulkan"}},
+         with({{"GDK_DISABLE", "vulkan,gl"}}), keptWith({{"GDK_DISABLE", "vulkan"}})},
+        {"the user chose GTK's GL renderer", false, 8, {{"GSK_RENDERER", "ngl"}},
+         {{"GSK_RENDERER", "ngl"}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}},
+         {{"WEBKIT_SKIA_ENABLE_CPU_RENDERING", std::nullopt}}},
+        {"the user chose WebKit's GPU painting", false, 8, {{"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "0"}},
+         {{"GSK_RENDERER", "cairo"}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "0"}}, {{"GSK_RENDERER", std::nullopt}}},
+        {"the user chose the CPU renderers themselves", false, 8, cpu, with({{"GDK_DEBUG", "gl-disable"}}),
+         {{"GDK_DEBUG", std::nullopt}}},
+    };
+    const fs::path root = fs::temp_directory_path() / ("lorvane-choice-" + std::to_string(::getpid()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root);
+        const DeviceCase machine{"", {}, /* NVIDIA's driver as the GPU */ c.gpu, std::nullopt, c.gpu};
+        setVariables(c.userSet);
+        EXPECT_EQ(chooseRenderers(layOut(root, machine), c.gtkMinorVersion), c.kept);
+        EXPECT_EQ(currentVariables(), c.expected);
+    }
+    fs::remove_all(root);
+    setVariables({});
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ LaunchSpec shellCommand(const std::string& command, std::vector<std::string> arg
 }
 
 // Launches and waits until the child has exited (and been reaped).
-void runToExit(const LaunchSpec& spec, std::vector<std::string> shellOnlyVariables = {}) {
+void runToExit(const LaunchSpec& spec, ShellOnlyVariables shellOnlyVariables = {}) {
     LinuxProcessLauncher launcher(std::move(shellOnlyVariables));
     auto child = launcher.launch(spec);
     ASSERT_TRUE(child.ok()) << child.reason();
@@ -84,7 +84,7 @@ TEST(PosixLaunchTest, RunsInTheGivenWorkingDirectoryOrTheShellsOwn) {
 }
 
 // The environment the child was started with, as the kernel recorded it at exec.
-Environment environmentOfChild(std::optional<Environment> given, std::vector<std::string> shellOnlyVariables = {}) {
+Environment environmentOfChild(std::optional<Environment> given, ShellOnlyVariables shellOnlyVariables = {}) {
     TempDir dir;
     LaunchSpec spec = shellCommand("/bin/cat /proc/$$/environ > \"$1\"", {dir / "environ"});
     spec.environment = std::move(given);
@@ -117,20 +117,32 @@ TEST(PosixLaunchTest, AbsentEnvironmentInheritsTheShellsEnvironment) {
     EXPECT_EQ(seen["LORVANE_POSIX_TEST_MARK"], "inherited value");
 }
 
-// A renderer choice the shell made for itself stays with the shell, inherited or snapshotted;
+// A renderer choice the shell made for itself stays with the shell, inherited or snapshotted: a
+// variable it set is not passed on, one it changed is passed on as it was (also when it was empty);
 // a given environment is passed as given, whatever it holds.
-TEST(PosixLaunchTest, VariablesTheShellKeptToItselfAreNotPassedOn) {
+TEST(PosixLaunchTest, VariablesTheShellKeptToItselfArePassedOnAsTheShellWasStartedWithThem) {
     ::setenv("LORVANE_POSIX_TEST_OWN", "the shell's", 1);
+    ::setenv("LORVANE_POSIX_TEST_CHANGED", "the user's,the shell's", 1);
+    ::setenv("LORVANE_POSIX_TEST_WAS_EMPTY", "the shell's", 1);
     ::setenv("LORVANE_POSIX_TEST_MARK", "inherited value", 1);
-    const std::vector<std::string> own{"LORVANE_POSIX_TEST_OWN", "LORVANE_POSIX_TEST_NEVER_SET"};
+    const ShellOnlyVariables own{{"LORVANE_POSIX_TEST_OWN", std::nullopt},
+                                 {"LORVANE_POSIX_TEST_NEVER_SET", std::nullopt},
+                                 {"LORVANE_POSIX_TEST_CHANGED", "the user's"},
+                                 {"LORVANE_POSIX_TEST_WAS_EMPTY", ""}};
     Environment inherited = environmentOfChild(std::nullopt, own);
     const Environment snapshot = PosixEnvironment(own).snapshot();
     const Environment given{{"LORVANE_POSIX_TEST_OWN", "given"}};
     const Environment passedAsGiven = environmentOfChild(given, own);
-    ::unsetenv("LORVANE_POSIX_TEST_OWN");
-    ::unsetenv("LORVANE_POSIX_TEST_MARK");
+    for (const char* name : {"LORVANE_POSIX_TEST_OWN", "LORVANE_POSIX_TEST_CHANGED", "LORVANE_POSIX_TEST_WAS_EMPTY",
+                             "LORVANE_POSIX_TEST_MARK"}) {
+        ::unsetenv(name);
+    }
     EXPECT_EQ(inherited, snapshot);
     EXPECT_EQ(inherited.count("LORVANE_POSIX_TEST_OWN"), 0u);
+    EXPECT_EQ(inherited.count("LORVANE_POSIX_TEST_NEVER_SET"), 0u);
+    EXPECT_EQ(inherited["LORVANE_POSIX_TEST_CHANGED"], "the user's");
+    EXPECT_EQ(inherited.count("LORVANE_POSIX_TEST_WAS_EMPTY"), 1u);
+    EXPECT_EQ(inherited["LORVANE_POSIX_TEST_WAS_EMPTY"], "");
     EXPECT_EQ(inherited["LORVANE_POSIX_TEST_MARK"], "inherited value");
     EXPECT_EQ(passedAsGiven, given);
 }

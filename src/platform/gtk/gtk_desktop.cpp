@@ -31,7 +31,7 @@ constexpr guint kGracePollMilliseconds = 10;
 // reaches; the shutdown pass runs once whichever comes first.
 class GtkDesktop final : public DesktopPlatform {
 public:
-    GtkDesktop(const GtkDesktopOptions& options, const std::vector<std::string>& shellOnlyVariables)
+    GtkDesktop(const GtkDesktopOptions& options, const ShellOnlyVariables& shellOnlyVariables)
         : http_(options.trustedCaFile),
           launcher_(shellOnlyVariables),
           environment_(shellOnlyVariables),
@@ -188,7 +188,7 @@ private:
 std::unique_ptr<DesktopPlatform> createGtkDesktopPlatform(const GtkDesktopOptions& options) {
     // Both before GTK or WebKit read their environment, and before any thread can.
     gtk::latchUsableUserFolders();
-    const std::vector<std::string> shellOnlyVariables = gtk::chooseRenderersForThisMachine();
+    const ShellOnlyVariables shellOnlyVariables = gtk::chooseRenderersForThisMachine();
     return std::make_unique<GtkDesktop>(options, shellOnlyVariables);
 }
 

@@ -2,6 +2,7 @@
 #include "platform/gtk/startup_environment.h"
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include <cstring>
 #include <filesystem>
@@ -27,22 +28,58 @@ bool machineOffersHardwareGl(const GraphicsDevices& devices) {
     return false;
 }
 
+namespace {
+
+// Whether `list`, in GDK's syntax for GDK_DEBUG and GDK_DISABLE (items separated by ":;, " or a
+// tab; "all" for every item), already holds `item`.
+bool gdkListHolds(const char* list, const char* item) {
+    gchar** items = g_strsplit_set(list, ":;, \t", -1);
+    bool holds = false;
+    for (gchar** entry = items; *entry && !holds; ++entry) {
+        holds = g_ascii_strcasecmp(*entry, item) == 0 || g_ascii_strcasecmp(*entry, "all") == 0;
+    }
+    g_strfreev(items);
+    return holds;
+}
+
+}  // namespace
+
 // With GL on the CPU, GTK's GL renderer and WebKit's GPU painting emulate a GPU in software:
 // slower to the first frame and heavier than painting with the CPU directly, for the same pixels.
-// A machine with a GPU keeps both on it.
-std::vector<std::string> chooseRenderersForThisMachine() {
-    GraphicsDevices devices;
-    if (const char* forced = g_getenv("LIBGL_ALWAYS_SOFTWARE")) devices.forcedSoftwareGl = forced;
+// Turning GL off in GDK goes further: WebKit then finds no GL in GTK and keeps its web process off
+// hardware acceleration altogether (no GL contexts, no GPU painting threads). The web process reads
+// the switch too, so it stays in the environment WebKit's processes inherit. A user who chose a GL
+// renderer for GTK or GPU painting for WebKit keeps GL. A machine with a GPU keeps all on it.
+ShellOnlyVariables chooseRenderers(const GraphicsDevices& devices, unsigned gtkMinorVersion) {
     if (machineOffersHardwareGl(devices)) return {};
+    ShellOnlyVariables changed;
+    const char* userRenderer = g_getenv("GSK_RENDERER");
+    const char* userPainting = g_getenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING");
+    const bool userWantsGl = (userRenderer && std::strcmp(userRenderer, "cairo") != 0) ||
+                             (userPainting && std::strcmp(userPainting, "0") == 0);
     constexpr std::pair<const char*, const char*> kCpuPainting[] = {{"GSK_RENDERER", "cairo"},
                                                                     {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}};
-    std::vector<std::string> set;
     for (const auto& [name, value] : kCpuPainting) {
         if (g_getenv(name)) continue;  // the user's choice stands, and is passed on as it was
         g_setenv(name, value, TRUE);
-        set.emplace_back(name);
+        changed.emplace(name, std::nullopt);
     }
-    return set;
+    if (userWantsGl) return changed;
+    // GTK 4.16 moved the switch from GDK_DEBUG to GDK_DISABLE. Items the user listed stay.
+    const auto [name, item] =
+        gtkMinorVersion >= 16 ? std::pair{"GDK_DISABLE", "gl"} : std::pair{"GDK_DEBUG", "gl-disable"};
+    const char* listed = g_getenv(name);
+    if (listed && gdkListHolds(listed, item)) return changed;
+    const std::string list = listed && *listed ? std::string(listed) + "," + item : item;
+    changed.emplace(name, listed ? std::optional<std::string>(listed) : std::nullopt);
+    g_setenv(name, list.c_str(), TRUE);
+    return changed;
+}
+
+ShellOnlyVariables chooseRenderersForThisMachine() {
+    GraphicsDevices devices;
+    if (const char* forced = g_getenv("LIBGL_ALWAYS_SOFTWARE")) devices.forcedSoftwareGl = forced;
+    return chooseRenderers(devices, gtk_get_minor_version());
 }
 
 namespace {

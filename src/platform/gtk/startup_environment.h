@@ -3,7 +3,8 @@
 
 #include <optional>
 #include <string>
-#include <vector>
+
+#include "platform/posix/posix_platform.h"
 
 namespace lorvane::gtk {
 
@@ -18,9 +19,13 @@ struct GraphicsDevices {
 // driver's control device. Without one, Mesa renders GL on the CPU.
 bool machineOffersHardwareGl(const GraphicsDevices& devices);
 
-// Picks GTK's and WebKit's renderers for this machine (only where the user has not) and returns
-// the names of the variables it set, which the shell keeps to itself.
-std::vector<std::string> chooseRenderersForThisMachine();
+// Picks GTK's and WebKit's renderers for a machine with these devices and a GTK 4 of this minor
+// version (only where the user has not) and returns the variables it set or changed, which the
+// shell keeps to itself.
+ShellOnlyVariables chooseRenderers(const GraphicsDevices& devices, unsigned gtkMinorVersion);
+
+// The same for this machine and the GTK the shell runs with; before GTK or WebKit start.
+ShellOnlyVariables chooseRenderersForThisMachine();
 
 // Makes sure the user folders GLib reports (HOME, the XDG cache, config and data folders) are
 // folders; see the definition. Leaves the environment as it found it.

@@ -86,11 +86,11 @@ struct ExecArrays {
     std::vector<std::string> environmentStrings;
     std::vector<char*> envp;  // empty: the shell's own environ
 
-    ExecArrays(const LaunchSpec& spec, const std::vector<std::string>& shellOnlyVariables) {
+    ExecArrays(const LaunchSpec& spec, const ShellOnlyVariables& shellOnlyVariables) {
         argumentStrings.push_back(spec.executable);
         argumentStrings.insert(argumentStrings.end(), spec.arguments.begin(), spec.arguments.end());
         argv = pointersTo(argumentStrings);
-        // An inherited environment is passed as it is unless the shell added variables for itself.
+        // An inherited environment is passed as it is unless the shell set or changed variables for itself.
         std::optional<Environment> inherited;
         if (!spec.environment && !shellOnlyVariables.empty()) inherited = PosixEnvironment(shellOnlyVariables).snapshot();
         const Environment* environment = spec.environment ? &*spec.environment : inherited ? &*inherited : nullptr;

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,15 +64,19 @@ private:
     bool groupEmpty_ = false;
 };
 
+// Variables the shell set or changed in its own environment for its toolkit, each with what the
+// processes it starts see instead: the value the shell was started with, or no variable at all.
+using ShellOnlyVariables = std::map<std::string, std::optional<std::string>>;
+
 // Starts children with a vfork-style clone and execve, and reaps each one on a thread of its own
 // (one blocking waitid per pid; never waitpid(-1), which would steal WebKit's helper processes).
 // Linux only: it relies on clone(), MAP_STACK, close_range and PR_SET_PDEATHSIG.
 class LinuxProcessLauncher final : public ProcessLauncher {
 public:
     LinuxProcessLauncher() = default;
-    // A child that inherits the shell's environment does not inherit these variables, which the
-    // shell set for its own toolkit (see PosixEnvironment).
-    explicit LinuxProcessLauncher(std::vector<std::string> shellOnlyVariables)
+    // A child that inherits the shell's environment inherits these variables as the shell was
+    // started with them (see PosixEnvironment).
+    explicit LinuxProcessLauncher(ShellOnlyVariables shellOnlyVariables)
         : shellOnlyVariables_(std::move(shellOnlyVariables)) {}
 
     // Main thread only (see the contract in process_launcher.h). An EndsWithShell child is tied to
@@ -89,7 +94,7 @@ public:
     void recordServicesIn(ServiceRecord* record) { record_ = record; }
 
 private:
-    std::vector<std::string> shellOnlyVariables_;
+    ShellOnlyVariables shellOnlyVariables_;
     ServiceRecord* record_ = nullptr;
     std::vector<std::shared_ptr<LinuxChildProcess>> services_;
 };

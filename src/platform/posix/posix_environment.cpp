@@ -17,7 +17,13 @@ Environment PosixEnvironment::snapshot() const {
         // The first of duplicate names wins, as getenv sees it.
         copy.emplace(std::string(*entry, static_cast<std::size_t>(separator - *entry)), std::string(separator + 1));
     }
-    for (const auto& name : shellOnlyVariables_) copy.erase(name);
+    for (const auto& [name, startedWith] : shellOnlyVariables_) {
+        if (startedWith) {
+            copy[name] = *startedWith;
+        } else {
+            copy.erase(name);
+        }
+    }
     return copy;
 }
 

@@ -71,19 +71,19 @@ private:
     std::string resourcesFromExecutable_;
 };
 
-// The process's `environ`, copied afresh on every call, less the variables the shell set in its
-// own environment for its toolkit (a renderer choice): what the shell passes on to the processes
-// it starts is the environment it was started with.
+// The process's `environ`, copied afresh on every call, with the variables the shell set or
+// changed for its toolkit (a renderer choice) put back as the shell was started with them: what
+// the shell passes on to the processes it starts is the environment it was started with.
 class PosixEnvironment final : public ProcessEnvironmentSource {
 public:
     PosixEnvironment() = default;
-    explicit PosixEnvironment(std::vector<std::string> shellOnlyVariables)
+    explicit PosixEnvironment(ShellOnlyVariables shellOnlyVariables)
         : shellOnlyVariables_(std::move(shellOnlyVariables)) {}
 
     Environment snapshot() const override;
 
 private:
-    std::vector<std::string> shellOnlyVariables_;
+    ShellOnlyVariables shellOnlyVariables_;
 };
 
 class SystemClock final : public Clock {
