@@ -3,6 +3,7 @@
 //   options.mjs      the command line
 //   procs.mjs        process trees, memory and CPU from /proc; ending what was started
 //   environment.mjs  the display, the page server, per-run folders and session bus
+//   bundles.mjs      the shell laid out as an installed app, with the services a run needs
 //   contenders.mjs   what is measured and how each is started
 //   measure.mjs      one run of one contender
 //   report.mjs       the printed figures
@@ -13,7 +14,7 @@ import path from "node:path";
 import { parseOptions } from "./options.mjs";
 import { started, isGone, endProcesses } from "./procs.mjs";
 import { PORT, startXvfb } from "./environment.mjs";
-import { contenders } from "./contenders.mjs";
+import { contenders, buildFirstFrame } from "./contenders.mjs";
 import { measureRun } from "./measure.mjs";
 import { machineLine, versions, printSummary } from "./report.mjs";
 
@@ -39,7 +40,7 @@ async function loadRounds(list, ctx, results, interrupted) {
             results.push(r);
             process.stdout.write(
                 counted
-                    ? `  run ${round}: ${c.name.padEnd(18)} ${r.execToLoaded.toFixed(3)} s  PSS ${r.pssMB.toFixed(0)} MB  idle ${r.idleCpuMs.toFixed(0)} ms  wake-ups ${r.shellWakeups}\n`
+                    ? `  run ${round}: ${c.name.padEnd(18)} ${r.execToLoaded.toFixed(3)} s  first paint ${r.firstPaint?.toFixed(3) ?? "—"} s  PSS ${r.pssMB.toFixed(0)} MB  idle ${r.idleCpuMs.toFixed(0)} ms  wake-ups ${r.shellWakeups}\n`
                     : `  warm-up: ${c.name.padEnd(18)} ${r.execToLoaded.toFixed(3)} s\n`,
             );
         }
@@ -66,6 +67,7 @@ async function readinessRuns(list, ctx, results, interrupted) {
 async function main() {
     const workDir = fs.mkdtempSync(path.join(os.tmpdir(), "lorvane-bench-"));
     const ctx = { opts, workDir, clockTicks: Number(execFileSync("getconf", ["CLK_TCK"], { encoding: "utf8" }).trim()) || 100 };
+    ctx.firstFrame = buildFirstFrame(workDir);
     const all = contenders(workDir, opts);
     const list = all.filter((c) => !c.navigateOnSignal);
     const started_at = new Date().toISOString();

@@ -5,6 +5,7 @@ import fs from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { URL_ } from "./environment.mjs";
+import { shellBundle } from "./bundles.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 
@@ -13,29 +14,22 @@ export function which(cmd) {
     return r.status === 0 ? r.stdout.trim() : null;
 }
 
-// A copy of the shell with its icons, whose bundled server steps aside (the harness already serves
-// the page) and with no voice worker, which the shell tolerates.
-function benchBundle(workDir, name, bin) {
-    const root = path.join(workDir, `bundle-${name}`);
-    fs.mkdirSync(path.join(root, "bin"), { recursive: true });
-    fs.copyFileSync(bin, path.join(root, "bin/lorvane"));
-    fs.chmodSync(path.join(root, "bin/lorvane"), 0o755);
-    const share = path.join(root, "share/lorvane");
-    fs.mkdirSync(path.join(share, "runtime"), { recursive: true });
-    fs.mkdirSync(path.join(share, "server"), { recursive: true });
-    fs.symlinkSync(process.execPath, path.join(share, "runtime/node"));
-    fs.writeFileSync(path.join(share, "server/server.mjs"), "// Steps aside: the benchmark's own server answers on the port.\n");
-    // The icons the build laid out beside its binary, as an installed shell has them.
-    const icons = path.join(path.dirname(bin), "../share/icons");
-    if (fs.existsSync(icons)) fs.cpSync(icons, path.join(root, "share/icons"), { recursive: true });
-    return path.join(root, "bin/lorvane");
-}
-
-function buildFloor(workDir, name = "floor") {
+function buildC(workDir, name, packages) {
     const out = path.join(workDir, name);
-    const flags = execFileSync("pkg-config", ["--cflags", "--libs", "gtk4", "webkitgtk-6.0"], { encoding: "utf8" }).trim().split(/\s+/);
+    const flags = execFileSync("pkg-config", ["--cflags", "--libs", ...packages], { encoding: "utf8" }).trim().split(/\s+/);
     execFileSync("gcc", ["-O2", "-o", out, path.join(here, `${name}.c`), ...flags], { stdio: "inherit" });
     return out;
+}
+const buildFloor = (workDir, name = "floor") => buildC(workDir, name, ["gtk4", "webkitgtk-6.0"]);
+
+// The watcher of the display that times first paint (first_frame.c).
+export const buildFirstFrame = (workDir) => buildC(workDir, "first_frame", ["x11", "xdamage"]);
+
+// How GDK is told to leave GL alone, as the shell does on a machine without a GPU: GDK_DEBUG up to
+// GTK 4.14, GDK_DISABLE from 4.16.
+function glOffSwitch() {
+    const minor = Number(execFileSync("pkg-config", ["--modversion", "gtk4"], { encoding: "utf8" }).trim().split(".")[1]);
+    return minor >= 16 ? { GDK_DISABLE: "gl" } : { GDK_DEBUG: "gl-disable" };
 }
 
 // Each contender: its name, `argv(runDir)`, extra environment, `shell` for builds of the shell and
@@ -44,9 +38,13 @@ export function contenders(workDir, opts) {
     const list = [];
     if (!opts.lorvane || !fs.existsSync(opts.lorvane)) throw new Error("no lorvane binary: pass --lorvane PATH or set LORVANE_BIN");
     for (const c of [{ name: "lorvane", bin: opts.lorvane }, ...opts.extra]) {
-        const bin = benchBundle(workDir, c.name, c.bin || opts.lorvane);
+        const bin = shellBundle(workDir, c.name, c.bin || opts.lorvane);
         list.push({ name: c.name, shell: true, argv: () => [bin], env: c.env || {} });
     }
+    // The shell with the real sample bundle: its own Node server on the port and its voice worker,
+    // readiness included. Not a build of its own: no readiness runs, no ratios.
+    const sample = shellBundle(workDir, "lorvane-sample", opts.lorvane, "sample");
+    list.push({ name: "lorvane-sample", ownServer: true, argv: () => [sample] });
     const floor = buildFloor(workDir);
     list.push({ name: "floor-gl", argv: () => [floor, URL_] });
     list.push({ name: "floor-cairo", argv: () => [floor, URL_], env: { GSK_RENDERER: "cairo" } });
@@ -56,9 +54,14 @@ export function contenders(workDir, opts) {
     // The same as a single-instance app with a menu bar, which is what the shell is (floor_app.c).
     const floorApp = buildFloor(workDir, "floor_app");
     list.push({ name: "floor-cpu-app", argv: () => [floorApp, URL_], env: cpu });
+    // And with GL off in GDK too, which the shell also does there: WebKit then keeps its web process
+    // off hardware acceleration. The floor of what the shell can reach on such a machine.
+    const glOff = { ...cpu, ...glOffSwitch() };
+    list.push({ name: "floor-gl-off", argv: () => [floor, URL_], env: glOff });
+    list.push({ name: "floor-gl-off-app", argv: () => [floorApp, URL_], env: glOff });
     // Not a contender of the load rounds: the floor of the shell's last readiness step, told to
     // load the URL the moment the port listens.
-    list.push({ name: "floor-navigate", navigateOnSignal: true, argv: () => [floor, "--on-usr1", URL_], env: cpu });
+    list.push({ name: "floor-navigate", navigateOnSignal: true, argv: () => [floor, "--on-usr1", URL_], env: glOff });
     for (const c of opts.commands) list.push({ name: c.name, argv: () => ["sh", "-c", `exec ${c.command} "$0"`, URL_] });
     const chromium = which("chromium");
     if (chromium) {

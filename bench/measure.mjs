@@ -7,8 +7,9 @@
 import { spawnSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
-import { now, sleep, readProc, treeOf, memoryOf, mainThreadWakeups, isGone, endProcesses, startProcess } from "./procs.mjs";
+import { now, sleep, readProc, treeOf, memoryOf, heldMB, mainThreadWakeups, isGone, endProcesses, startProcess } from "./procs.mjs";
 import { pageServer, waitPortFree, runEnv, startBus, warmBus } from "./environment.mjs";
+import { sampleLogTime, sampleLogTimes } from "./bundles.mjs";
 
 let runCounter = 0;
 
@@ -27,7 +28,7 @@ export async function measureRun(contender, ctx, mode, warmup = false) {
     const server = pageServer();
     for (;;) {
         await waitPortFree();
-        if (mode === "ready") break;
+        if (mode === "ready" || contender.ownServer) break;
         try {
             await server.listen();
             break;
@@ -48,10 +49,14 @@ export async function measureRun(contender, ctx, mode, warmup = false) {
     const result = { contender: contender.name, mode, run: id };
 
     const argv = contender.argv(runDir);
+    // First paint is seen by a watcher of the display that is ready before the contender starts.
+    const watcher = await startFirstFrameWatcher(ctx, env, runDir);
     const t0 = now();
+    const t0Monotonic = process.hrtime.bigint();
+    const t0Wall = Date.now();
     const child = startProcess(argv, env, path.join(runDir, "out.log"), { cwd: env.HOME });
     // `tree` is every process measured, so that cleanup ends them all.
-    const run = { id, contender, ctx, opts, server, child, t0, marker, bus, busMarker, tree: [] };
+    const run = { id, contender, ctx, opts, env, server, child, t0, t0Wall, marker, bus, busMarker, tree: [] };
     let resizer = null;
     const firstSeen = new Map();
     const poller = opts.timeline
@@ -66,7 +71,13 @@ export async function measureRun(contender, ctx, mode, warmup = false) {
         }
         if (mode === "ready") await measureReadiness(run, result);
         else await measureLoad(run, result, warmup);
+        if (watcher) {
+            // Long seen by now if it came at all (the window may never have shown content).
+            const ns = await Promise.race([watcher.firstFrame, sleep(200).then(() => null)]);
+            if (ns != null) result.firstPaint = Number(ns - t0Monotonic) / 1e9;
+        }
     } finally {
+        if (watcher) await endProcesses([watcher.child.pid], "first-frame watcher", 100);
         if (poller) {
             clearInterval(poller);
             result.timeline = [...firstSeen.values()].concat((result.requests || []).map((r) => ({ t: r.t, comm: `GET ${r.url} ${r.ua.startsWith("Mozilla") ? "(web)" : "(probe)"}` })));
@@ -124,28 +135,77 @@ async function measureReadiness(run, result) {
     run.tree = treeOf(child.pid, marker);
 }
 
+// Resolves with the watcher's CLOCK_MONOTONIC nanoseconds of the first frame with content, or
+// null if it saw none before it was ended.
+async function startFirstFrameWatcher(ctx, env, runDir) {
+    const child = startProcess([ctx.firstFrame], env, path.join(runDir, "first-frame.log"), { stdio: ["ignore", "pipe", "ignore"] });
+    let out = "";
+    const lines = [];
+    let wake = () => {};
+    child.stdout.on("data", (d) => {
+        out += d;
+        const parts = out.split("\n");
+        out = parts.pop();
+        lines.push(...parts);
+        wake();
+    });
+    child.once("exit", () => wake());
+    const next = async () => {
+        while (!lines.length && child.exitCode === null && child.signalCode === null) await new Promise((r) => (wake = r));
+        return lines.shift() ?? null;
+    };
+    if ((await next()) !== "ready") throw new Error("the first-frame watcher did not start");
+    return { child, firstFrame: next().then((line) => (line ? BigInt(line) : null)) };
+}
+
+// The page's load as the harness's page server sees it (the /__loaded request from its load
+// handler), or, for the sample bundle, as the sample server logs it: the page's scripts ask for
+// /api/state while they run, just before the load event.
+async function waitLoaded(run) {
+    const { contender, server, child, env, t0, t0Wall } = run;
+    const exited = new Promise((resolve) => child.once("exit", () => resolve(null)));
+    if (!contender.ownServer) {
+        const loaded = await Promise.race([server.waitFor((e) => e.url === "/__loaded", 30000), exited]);
+        return loaded && (loaded.t - t0) / 1000;
+    }
+    let gone = false;
+    exited.then(() => (gone = true));
+    for (const deadline = now() + 30000; now() < deadline && !gone; await sleep(20)) {
+        const at = sampleLogTime(env, / GET \/api\/state /);
+        if (at != null) return (at - t0Wall) / 1000;
+    }
+    return null;
+}
+
+// The sample bundle's readiness, from its server's log: when it listened, when the shell's probe
+// got its answer and when the web view asked for the page (the second request for /).
+function sampleSteps(run) {
+    const { env, t0Wall } = run;
+    const since = (at) => (at == null ? null : (at - t0Wall) / 1000);
+    const times = sampleLogTimes(env, / GET \/ \d+$/);
+    return { listening: since(sampleLogTime(env, / listening on /)), probeAnswered: since(times[0]), pageRequested: since(times[1]) };
+}
+
 async function measureLoad(run, result, warmup) {
-    const { id, contender, ctx, opts, server, child, t0, marker } = run;
+    const { id, contender, ctx, opts, child, marker } = run;
     let exitedEarly = false;
     child.once("exit", () => (exitedEarly = true));
-    const loaded = await Promise.race([
-        server.waitFor((e) => e.url === "/__loaded", 30000),
-        new Promise((resolve) => child.once("exit", () => resolve(null))),
-    ]);
-    if (!loaded) {
+    const execToLoaded = await waitLoaded(run);
+    if (execToLoaded == null) {
         const why = exitedEarly ? "exited before the page loaded" : "no load event within 30 s";
         throw new Error(`${contender.name}: ${why} (output kept in ${ctx.workDir})`);
     }
-    result.execToLoaded = (loaded.t - t0) / 1000;
+    result.execToLoaded = execToLoaded;
+    if (contender.ownServer) result.sampleSteps = sampleSteps(run);
     // CPU spent by the tree up to the load event: unlike wall time, it hardly depends on
     // what else the machine is doing, so it shows where the start-up work goes.
     const atLoad = treeOf(child.pid, marker);
     result.cpuToLoadMs = (atLoad.reduce((a, st) => a + st.cpu, 0) / ctx.clockTicks) * 1000;
     result.cpuToLoadByProcess = atLoad.filter((st) => st.cpu > 0).map((st) => ({ comm: st.comm, ms: (st.cpu / ctx.clockTicks) * 1000 }));
-    result.requests = requestsOf(server, t0);
+    result.requests = requestsOf(run.server, run.t0);
     // A warm-up run only brings files into the page cache; it ends at the load event.
     if (warmup) return;
-    await sleep(Math.max(0, loaded.t + opts.sampleAfter * 1000 - now()));
+    await sleep(Math.max(0, run.t0 + (execToLoaded + opts.sampleAfter) * 1000 - now()));
     const tree = treeOf(child.pid, marker);
     run.tree = tree;
     if (process.env.BENCH_SHOTS) {
@@ -176,6 +236,7 @@ function sampleMemory(run, result, tree) {
     result.busServices = busServices.map((s) => s.comm);
     result.rssMB = rss / 1024;
     result.pssMB = pss / 1024;
+    result.heldMB = heldMB(tree.map((st) => st.pid));
     result.processes = procs;
 }
 

@@ -4,8 +4,9 @@ import { execFileSync } from "node:child_process";
 import os from "node:os";
 import { which } from "./contenders.mjs";
 
+// Of the finite values only (a figure a run could not take is left out).
 const median = (xs) => {
-    const s = [...xs].sort((a, b) => a - b);
+    const s = xs.filter((x) => x != null && Number.isFinite(x)).sort((a, b) => a - b);
     const n = s.length;
     return n === 0 ? NaN : n % 2 ? s[(n - 1) / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
 };
@@ -42,12 +43,23 @@ export function versions() {
 export function printSummary(list, results, opts) {
     const counted = (name) => results.filter((r) => r.contender === name && r.mode === "load" && r.counted && !r.failed);
     console.log("");
-    console.log(`| contender | runs | exec → loaded (s) | CPU to load (s) | RSS (MB) | PSS (MB) | idle CPU, 10 s (ms) | idle % core | UI wake-ups /10 s | bus services PSS (MB) |`);
-    console.log(`|---|---|---|---|---|---|---|---|---|---|`);
+    console.log(`| contender | runs | exec → first paint (s) | exec → loaded (s) | CPU to load (s) | RSS (MB) | PSS (MB) | held (MB) | idle CPU, ${opts.idleSeconds} s (ms) | idle % core | UI wake-ups /${opts.idleSeconds} s | bus services PSS (MB) |`);
+    console.log(`|---|---|---|---|---|---|---|---|---|---|---|---|`);
     for (const c of list) {
         const rs = counted(c.name);
         console.log(
-            `| ${c.name} | ${rs.length} | ${fmt(rs.map((r) => r.execToLoaded), 3)} | ${fmt(rs.map((r) => r.cpuToLoadMs / 1000), 2)} | ${fmt(rs.map((r) => r.rssMB), 0)} | ${fmt(rs.map((r) => r.pssMB), 0)} | ${fmt(rs.map((r) => r.idleCpuMs), 0)} | ${fmt(rs.map((r) => r.idleCpuPct), 2)} | ${fmt(rs.map((r) => r.shellWakeups), 0)} | ${fmt(rs.map((r) => r.busServicesPssMB), 0)} |`,
+            `| ${c.name} | ${rs.length} | ${fmt(rs.map((r) => r.firstPaint), 3)} | ${fmt(rs.map((r) => r.execToLoaded), 3)} | ${fmt(rs.map((r) => r.cpuToLoadMs / 1000), 2)} | ${fmt(rs.map((r) => r.rssMB), 0)} | ${fmt(rs.map((r) => r.pssMB), 0)} | ${fmt(rs.map((r) => r.heldMB), 0)} | ${fmt(rs.map((r) => r.idleCpuMs), 0)} | ${fmt(rs.map((r) => r.idleCpuPct), 2)} | ${fmt(rs.map((r) => r.shellWakeups), 0)} | ${fmt(rs.map((r) => r.busServicesPssMB), 0)} |`,
+        );
+    }
+    console.log("");
+    console.log("first paint: the first frame with content on the display (the shell's loading page; the page itself for the others).");
+    console.log("held: every page the tree maps, each once; unlike PSS it does not depend on what else runs on the machine.");
+    for (const c of list.filter((c) => c.ownServer)) {
+        const rs = counted(c.name);
+        const step = (f) => fmt(rs.map((r) => r.sampleSteps?.[f]), 3);
+        console.log(
+            `${c.name} (its own server, from its log; medians): exec → server listening ${step("listening")} s, → probe answered ${step("probeAnswered")} s, ` +
+                `→ page requested ${step("pageRequested")} s, → loaded ${fmt(rs.map((r) => r.execToLoaded), 3)} s`,
         );
     }
     for (const shell of list.filter((c) => c.shell)) printShell(shell, list, results, counted, opts);
@@ -56,13 +68,13 @@ export function printSummary(list, results, opts) {
 function printShell(shell, list, results, counted, opts) {
     const s = counted(shell.name);
     console.log("");
-    console.log(`| ${shell.name} / contender (medians) | exec → loaded | PSS | idle CPU |`);
-    console.log(`|---|---|---|---|`);
+    console.log(`| ${shell.name} / contender (medians) | first paint | exec → loaded | PSS | held | idle CPU |`);
+    console.log(`|---|---|---|---|---|---|`);
     for (const c of list) {
-        if (c === shell) continue;
+        if (c === shell || c.ownServer) continue;
         const o = counted(c.name);
         const ratio = (f) => (median(s.map(f)) / median(o.map(f))).toFixed(2);
-        console.log(`| ${c.name} | ${ratio((r) => r.execToLoaded)} | ${ratio((r) => r.pssMB)} | ${ratio((r) => r.idleCpuMs)} |`);
+        console.log(`| ${c.name} | ${ratio((r) => r.firstPaint)} | ${ratio((r) => r.execToLoaded)} | ${ratio((r) => r.pssMB)} | ${ratio((r) => r.heldMB)} | ${ratio((r) => r.idleCpuMs)} |`);
     }
     const ready = results.filter((r) => r.contender === shell.name && r.mode === "ready");
     const lat = ready.map((r) => r.readinessLatency).filter((x) => x != null);
@@ -72,6 +84,9 @@ function printShell(shell, list, results, counted, opts) {
             `${shell.name} readiness (server listens 2 s after the shell; listen → page request), ${lat.length}/${ready.length} runs: ` +
                 `p50 ${median(lat).toFixed(3)} s, p90 ${pct(lat, 90).toFixed(3)} s, p100 ${Math.max(...lat).toFixed(3)} s, min ${Math.min(...lat).toFixed(3)} s`,
         );
+        // With the server late, the loading page is what the shell paints first.
+        const paint = ready.map((r) => r.firstPaint).filter((x) => x != null);
+        if (paint.length) console.log(`  exec → first paint (the loading page), ${paint.length} runs: p50 ${median(paint).toFixed(3)} s, max ${Math.max(...paint).toFixed(3)} s`);
         const tail = ready.map((r) => r.probeToPage).filter((x) => x != null);
         if (tail.length) console.log(`  of which last probe → page request: p50 ${median(tail).toFixed(3)} s, max ${Math.max(...tail).toFixed(3)} s`);
         // The same step in the bare floor program: WebKit told to load the page as the port listens.
@@ -79,7 +94,7 @@ function printShell(shell, list, results, counted, opts) {
         if (floor.length) console.log(`  the floor of that step (floor-navigate, told to load as the port listens → page request), ${floor.length} runs: p50 ${median(floor).toFixed(3)} s, max ${Math.max(...floor).toFixed(3)} s`);
     }
     // The goals, restated as figures from this run (printed for reading, never asserted).
-    const peers = list.filter((c) => !c.shell && !c.name.startsWith("floor"));
+    const peers = list.filter((c) => !c.shell && !c.ownServer && !c.name.startsWith("floor"));
     const floors = list.filter((c) => c.name.startsWith("floor"));
     const best = (cs, f) => {
         const m = cs.map((c) => ({ name: c.name, v: median(counted(c.name).map(f)) })).filter((x) => Number.isFinite(x.v));
@@ -98,6 +113,7 @@ function printShell(shell, list, results, counted, opts) {
     console.log(`${shell.name} against the goals (≤ best peer and ≤ 1.05 × best floor; idle ≤ 1 % of a core):`);
     line("exec → loaded", (r) => r.execToLoaded, " s", 3);
     line("PSS", (r) => r.pssMB, " MB", 0);
+    line("held", (r) => r.heldMB, " MB", 0);
     console.log(`  idle: tree ${median(s.map((r) => r.idleCpuPct)).toFixed(2)} % of a core (max ${Math.max(...s.map((r) => r.idleCpuPct)).toFixed(2)} %); shell process ${median(s.map((r) => r.shellCpuMs)).toFixed(0)} ms CPU and ${median(s.map((r) => r.shellWakeups))} main-thread wake-ups per ${opts.idleSeconds} s`);
     const top = s.at(-1);
     if (top) {
