@@ -4,11 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <source_location>
 
-#define FUZZ_CHECK(condition)                                                        \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                            \
-        }                                                                            \
-    } while (0)
+inline void fuzzCheck(bool holds, std::source_location where = std::source_location::current()) {
+    if (holds) return;
+    std::fprintf(stderr, "property broken at %s:%u\n", where.file_name(), static_cast<unsigned>(where.line()));
+    std::abort();
+}

@@ -1,14 +1,16 @@
-// A whole platform in memory: virtual time, scripted HTTP, recording UI, files and processes.
-// Every fake appends what it is asked to do to one shared event list, so tests can check order.
+// A whole platform in memory: virtual clock and queue, scripted HTTP, recorded UI, files and
+// processes. Every fake appends what it is asked to do to one event log, so a test reads one list
+// for both what happened and in which order.
 #pragma once
 
+#include <algorithm>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -17,142 +19,132 @@ namespace lorvane::fake {
 
 using EventLog = std::vector<std::string>;
 
-class FakeClock final : public Clock {
-public:
-    double now() const override { return now_; }
-    void set(double seconds) { now_ = seconds; }
-
-private:
-    double now_ = 1'700'000'000.0;
+// What every recording fake holds: the log it appends to.
+struct Recorder {
+    explicit Recorder(EventLog& log) : events(log) {}
+    EventLog& events;
 };
 
-class FakeTimer final : public Timer {
-public:
-    void invalidate() override { valid_ = false; ++invalidations; }
-    bool isValid() const override { return valid_; }
-    double interval = 0;
-    int invalidations = 0;
+// A request as logged: its URL, its time-out, and whether it bypasses the cache.
+inline std::string describe(const std::string& url, double timeout, CachePolicy cache) {
+    return url + " " + std::to_string(static_cast<int>(timeout)) + "s" +
+           (cache == CachePolicy::ReloadIgnoringLocalCache ? " fresh" : "");
+}
 
-private:
-    bool valid_ = true;
+struct FakeClock final : Clock {
+    double now() const override { return seconds; }
+    double seconds = 1'700'000'000.0;
 };
 
-// Runs posted closures and timers on virtual time, in due-time order (ties in posting order).
-class FakeMainQueue final : public MainQueue {
-public:
-    FakeMainQueue(FakeClock& clock, EventLog& events) : clock_(clock), events_(events) {}
-    void post(std::function<void()> work) override;
-    void postAfter(double seconds, std::function<void()> work) override;
-    std::shared_ptr<Timer> scheduleRepeating(double intervalSeconds, std::function<void()> tick) override;
+struct FakeTimer final : Timer {
+    void invalidate() override { valid = false; }
+    bool isValid() const override { return valid; }
+    bool valid = true;
+};
 
-    // Moves virtual time forward by `seconds`, running everything that falls due on the way.
-    void advance(double seconds);
-    // Runs everything already due (and whatever that posts for now) without moving time.
-    void runUntilIdle();
-    // Closures and live timers still waiting.
-    std::size_t pendingCount() const;
-
-private:
-    struct Entry {
-        double due;
-        long sequence;
-        std::function<void()> work;
-        std::shared_ptr<FakeTimer> timer;  // set for repeating timers
-    };
-    bool runNextDueBy(double limit);
-
-    FakeClock& clock_;
-    EventLog& events_;
-    std::vector<Entry> entries_;
-    long sequence_ = 0;
+// Runs posted closures and timer ticks on virtual time, in due-time order (ties in posting order).
+struct FakeMainQueue final : MainQueue, Recorder {
+    FakeMainQueue(FakeClock& c, EventLog& log) : Recorder(log), clock(c) {}
+    void post(std::function<void()> work) override { entries.emplace(clock.seconds, std::move(work)); }
+    void postAfter(double seconds, std::function<void()> work) override {
+        events.push_back("queue.postAfter " + std::to_string(seconds));
+        entries.emplace(clock.seconds + seconds, std::move(work));
+    }
+    std::shared_ptr<Timer> scheduleRepeating(double interval, std::function<void()> tick) override {
+        events.push_back("queue.scheduleRepeating " + std::to_string(interval));
+        auto timer = std::make_shared<FakeTimer>();
+        repeat(timer, interval, std::move(tick));
+        return timer;
+    }
+    // Each tick books the next before it runs, so a tick that invalidates its timer ends the series.
+    void repeat(std::shared_ptr<FakeTimer> timer, double interval, std::function<void()> tick) {
+        entries.emplace(clock.seconds + interval, [=, this] {
+            if (!timer->valid) return;
+            repeat(timer, interval, tick);
+            tick();
+        });
+    }
+    // Moves virtual time forward by `seconds`, running whatever falls due on the way; advance(0)
+    // runs what is due now, and what that posts for now.
+    void advance(double seconds) {
+        const double target = clock.seconds + seconds;
+        while (!entries.empty() && entries.begin()->first <= target) {
+            auto due = entries.extract(entries.begin());
+            clock.seconds = std::max(clock.seconds, due.key());
+            due.mapped()();
+        }
+        clock.seconds = target;
+    }
+    FakeClock& clock;
+    std::multimap<double, std::function<void()>> entries;  // by due time, equal times in posting order
 };
 
 // Answers only when a test says so, and then as the real client does: on the main queue, after
-// respond() has returned, so the answer is seen once the queue runs.
-class FakeHttpClient final : public HttpClient {
-public:
-    FakeHttpClient(FakeMainQueue& queue, EventLog& events) : queue_(queue), events_(events) {}
-    void get(const HttpRequest& request, Completion done) override;
-
-    struct Exchange {
-        HttpRequest request;
-        Completion done;
-        bool answered = false;
-    };
-    const std::vector<Exchange>& exchanges() const { return exchanges_; }
-    std::size_t unanswered() const;
-    // Posts the completion of request `index` to the main queue; absent = no response.
-    void respond(std::size_t index, std::optional<HttpResponse> response);
-    void respondStatus(std::size_t index, int status, std::string body = "");
-    // Answers the oldest unanswered request.
-    void respondNext(std::optional<HttpResponse> response);
-
-private:
-    FakeMainQueue& queue_;
-    EventLog& events_;
-    std::vector<Exchange> exchanges_;
+// respond() has returned.
+struct FakeHttpClient final : HttpClient, Recorder {
+    FakeHttpClient(FakeMainQueue& q, EventLog& log) : Recorder(log), queue(q) {}
+    void get(const HttpRequest& r, Completion done) override {
+        events.push_back("http.get " + describe(r.url, r.timeoutSeconds, r.cachePolicy) +
+                         (r.needs == HttpAnswerNeeded::StatusOnly ? " status-only" : ""));
+        completions.push_back(std::move(done));
+    }
+    // Answers the oldest request still unanswered; absent = no response.
+    void respond(std::optional<HttpResponse> response) {
+        queue.post([done = std::move(completions.front()), response = std::move(response)] { done(response); });
+        completions.pop_front();
+    }
+    FakeMainQueue& queue;
+    std::deque<Completion> completions;
 };
 
-class FakeFileHandle final : public FileHandle {
-public:
-    explicit FakeFileHandle(std::string filePath) : path(std::move(filePath)) {}
-    bool truncate(std::uint64_t) override { ++truncations; return true; }
-    bool close() override { ++closes; return closes == 1; }
+struct FakeFileHandle final : FileHandle, Recorder {
+    FakeFileHandle(std::string p, EventLog& log) : Recorder(log), path(std::move(p)) {}
+    bool truncate(std::uint64_t) override { return true; }
+    bool close() override {
+        events.push_back("file.close " + path);
+        return true;
+    }
     int descriptor() const override { return -1; }
     std::string path;
-    int truncations = 0;
-    int closes = 0;
 };
 
-// An in-memory tree: folders, files with text, and which files are executable.
-class FakeFileSystem final : public FileSystem {
-public:
-    explicit FakeFileSystem(EventLog& events) : events_(events) {}
-    bool createDirectories(const std::string& path) override;
-    bool createEmptyFile(const std::string& path) override;
-    Result<std::shared_ptr<FileHandle>> openForWriting(const std::string& path) override;
-    bool isExecutableFile(const std::string& path) override;
-    bool fileExists(const std::string& path) override;
-    std::string absolutePath(const std::string& path) override;
-    std::optional<std::string> readUtf8File(const std::string& path) override;
-
-    void addFile(const std::string& path, std::string text = "", bool executable = false);
-    std::set<std::string> directories;
-    std::map<std::string, std::string> files;
-    std::set<std::string> executables;
-    std::string currentFolder = "/current";
-    std::vector<std::shared_ptr<FakeFileHandle>> openedHandles;
-
-private:
-    EventLog& events_;
+// Only the files in `files` exist, all executable; folders and logs are always made and opened.
+struct FakeFileSystem final : FileSystem, Recorder {
+    using Recorder::Recorder;
+    bool createDirectories(const std::string&) override { return true; }
+    bool createEmptyFile(const std::string&) override { return true; }
+    Result<std::shared_ptr<FileHandle>> openForWriting(const std::string& path) override {
+        return std::shared_ptr<FileHandle>(std::make_shared<FakeFileHandle>(path, events));
+    }
+    bool isExecutableFile(const std::string& path) override { return files.count(path) > 0; }
+    bool fileExists(const std::string& path) override { return files.count(path) > 0; }
+    std::string absolutePath(const std::string& path) override { return path; }
+    std::optional<std::string> readUtf8File(const std::string&) override { return std::nullopt; }
+    std::set<std::string> files;
 };
 
-class FakeChildProcess final : public ChildProcess {
-public:
+struct FakeChildProcess final : ChildProcess, Recorder {
+    FakeChildProcess(std::string n, EventLog& log) : Recorder(log), name(std::move(n)) {}
     bool isRunning() const override { return running; }
-    void terminate() override;
-    int pid() const override { return pidValue; }
-    bool running = true;
-    int pidValue = 0;
-    int terminations = 0;
-    EventLog* events = nullptr;
+    void terminate() override { events.push_back("child.terminate " + name); }
+    int pid() const override { return 0; }
     std::string name;
+    bool running = true;
 };
 
-class FakeProcessLauncher final : public ProcessLauncher {
-public:
-    explicit FakeProcessLauncher(EventLog& events) : events_(events) {}
-    Result<std::shared_ptr<ChildProcess>> launch(const LaunchSpec& spec) override;
-    std::vector<LaunchSpec> launches;
+// Every launch succeeds; a child is named by its script, or by its executable when it has none.
+struct FakeProcessLauncher final : ProcessLauncher, Recorder {
+    using Recorder::Recorder;
+    Result<std::shared_ptr<ChildProcess>> launch(const LaunchSpec& spec) override {
+        const std::string name = spec.arguments.empty() ? spec.executable : spec.arguments.front();
+        events.push_back("launch " + name);
+        children.push_back(std::make_shared<FakeChildProcess>(name, events));
+        return std::shared_ptr<ChildProcess>(children.back());
+    }
     std::vector<std::shared_ptr<FakeChildProcess>> children;
-    std::set<std::string> failingExecutables;  // launches of these fail
-
-private:
-    EventLog& events_;
 };
 
-class FakePlaces final : public Places {
-public:
+struct FakePlaces final : Places {
     std::optional<std::string> resourceDirectory() const override { return resources; }
     std::string userLogFolder() const override { return logs; }
     std::string applicationSupport() const override { return support; }
@@ -167,95 +159,69 @@ public:
     PackageKind kind = PackageKind::DiskImage;
 };
 
-class FakeEnvironment final : public ProcessEnvironmentSource {
-public:
-    std::map<std::string, std::string> snapshot() const override { return variables; }
-    std::map<std::string, std::string> variables{{"PATH", "/usr/bin:/bin"}};
+struct FakeEnvironment final : ProcessEnvironmentSource {
+    Environment snapshot() const override { return variables; }
+    Environment variables{{"PATH", "/usr/bin:/bin"}};
 };
 
-class FakeWebView final : public WebView {
-public:
-    explicit FakeWebView(EventLog& events) : events_(events) {}
-    void loadHtml(const std::string& html) override;
-    void loadRequest(const WebRequest& request) override;
-    void evaluateJavaScript(const std::string& script,
-                            std::function<void(std::optional<ScriptError>)> done) override;
-
+// The web view doubles as the window that shows it.
+struct FakeWebView final : WebView, Window, Recorder {
+    using Recorder::Recorder;
+    void center() override { events.push_back("window.center"); }
+    void makeKeyAndOrderFront() override { events.push_back("window.makeKeyAndOrderFront"); }
+    // Logged by the page's heading, which tells the loading page from the launch-error page.
+    void loadHtml(const std::string& html) override {
+        const auto from = html.find("<h1>") + 4;
+        events.push_back("webView.loadHtml " + html.substr(from, html.find("</h1>") - from));
+        loads.push_back({true, html});
+    }
+    void loadRequest(const WebRequest& r) override {
+        events.push_back("webView.loadRequest " + describe(r.url, r.timeoutSeconds, r.cachePolicy));
+        loads.push_back({false, r.url});
+    }
+    void evaluateJavaScript(const std::string&, std::function<void(std::optional<ScriptError>)> done) override {
+        events.push_back("webView.evaluateJavaScript");
+        scripts.push_back(std::move(done));
+    }
     struct Load {
         bool isHtml;
-        std::string html;    // for loadHtml
-        WebRequest request;  // for loadRequest
+        std::string html;  // the page, or the URL of a request
     };
     std::vector<Load> loads;
-    struct Evaluation {
-        std::string script;
-        std::function<void(std::optional<ScriptError>)> done;
-    };
-    std::vector<Evaluation> evaluations;
-    // Finishes evaluation `index` as the page would, with an error or none.
-    void finishScript(std::size_t index, std::optional<ScriptError> error);
-    std::size_t requestLoads() const;
-
-private:
-    EventLog& events_;
+    std::vector<std::function<void(std::optional<ScriptError>)>> scripts;  // completions, in order
 };
 
-class FakeWindow final : public Window {
-public:
-    explicit FakeWindow(EventLog& events) : events_(events) {}
-    void center() override { events_.push_back("window.center"); }
-    void makeKeyAndOrderFront() override { events_.push_back("window.makeKeyAndOrderFront"); }
-    WindowSpec spec;
-
-private:
-    EventLog& events_;
-};
-
-class FakeApplication final : public Application {
-public:
-    FakeApplication(FakeMainQueue& queue, EventLog& events) : queue_(queue), events_(events) {}
-    void setActivationPolicyRegular() override { events_.push_back("app.setActivationPolicyRegular"); }
-    void setMainMenu(const MenuBar& menuBar) override;
-    std::shared_ptr<WebView> createWebView(const WebViewSpec& spec,
-                                           std::weak_ptr<WebViewUIDelegate> uiDelegate) override;
-    std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) override;
-    void activateIgnoringOtherApps() override { events_.push_back("app.activateIgnoringOtherApps"); }
-    // Records the alert. A scripted answer (the front of alertAnswers) is posted to the main
-    // queue; without one the alert stays open until answerAlert().
-    void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) override;
-    void openURL(const std::string& url) override;
-
-    std::optional<MenuBar> menuBar;
-    std::optional<WebViewSpec> webViewSpec;
-    std::weak_ptr<WebViewUIDelegate> uiDelegate;
+struct FakeApplication final : Application, Recorder {
+    using Recorder::Recorder;
+    void setActivationPolicyRegular() override { events.push_back("app.setActivationPolicyRegular"); }
+    void setMainMenu(const MenuBar&) override { events.push_back("app.setMainMenu"); }
+    std::shared_ptr<WebView> createWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>) override {
+        const bool kept = spec.dataStore == WebsiteDataStore::PersistentDefault;
+        events.push_back(kept ? "app.createWebView persistent" : "app.createWebView ephemeral");
+        return webView = std::make_shared<FakeWebView>(events);
+    }
+    std::shared_ptr<Window> createWindow(const WindowSpec&, std::shared_ptr<WebView>) override {
+        events.push_back("app.createWindow");
+        return webView;
+    }
+    void activateIgnoringOtherApps() override { events.push_back("app.activateIgnoringOtherApps"); }
+    // Stays open until the test answers it with answer(), as the user would.
+    void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) override {
+        std::string buttons;
+        for (const auto& b : alert.buttons) buttons += (buttons.empty() ? "" : ", ") + b;
+        events.push_back("alert " + alert.messageText + " | " + alert.informativeText + " | " + buttons);
+        alerts.push_back(std::move(onAnswer));
+    }
+    void answer(std::size_t index, AlertAnswer a) { std::exchange(alerts.at(index), nullptr)(a); }
+    void openURL(const std::string& url) override { events.push_back("app.openURL " + url); }
     std::shared_ptr<FakeWebView> webView;
-    std::shared_ptr<FakeWindow> window;
-    std::shared_ptr<WebView> windowContent;
-    // Answers alert `index` (in showing order) now, as the user would.
-    void answerAlert(std::size_t index, AlertAnswer answer);
-    std::size_t openAlerts() const;
-
-    std::vector<Alert> alerts;
-    std::deque<AlertAnswer> alertAnswers;  // scripted answers, in order
-    std::vector<std::string> openedURLs;
-
-private:
-    FakeMainQueue& queue_;
-    EventLog& events_;
-    std::vector<std::function<void(AlertAnswer)>> alertCallbacks_;  // empty once answered
+    std::vector<std::function<void(AlertAnswer)>> alerts;  // in showing order; empty once answered
 };
 
 // One fake of everything, wired together; `platform()` hands the core its references.
-class FakePlatform {
-public:
-    FakePlatform();
-    Platform& platform() { return platform_; }
-
+struct FakePlatform {
+    Platform& platform() { return wired; }
     void advance(double seconds) { queue.advance(seconds); }
-    void runUntilIdle() { queue.runUntilIdle(); }
-    // Events that start with `prefix`, in order.
-    std::vector<std::string> eventsStartingWith(const std::string& prefix) const;
-
     EventLog events;
     FakeClock clock;
     FakeMainQueue queue{clock, events};
@@ -264,10 +230,8 @@ public:
     FakeFileSystem files{events};
     FakePlaces places;
     FakeEnvironment environment;
-    FakeApplication application{queue, events};
-
-private:
-    Platform platform_;
+    FakeApplication application{events};
+    Platform wired{queue, clock, http, launcher, files, places, environment, application};
 };
 
 }  // namespace lorvane::fake

@@ -1,0 +1,90 @@
+// The menu bar item by item, and how the desktop names and matches its key equivalents.
+#include <gtest/gtest.h>
+
+#include "app/main_menu.h"
+#include "platform/gtk/menu_keys.h"
+
+namespace lorvane::gtk {
+
+// An item on one line: title, action name, and its key with the modifiers and accelerator text.
+static std::string describe(const MenuItem& item) {
+    if (item.isSeparator()) return "-";
+    std::string line = item.title + " " + actionNameFor(item);
+    if (item.keyEquivalent.empty()) return line;
+    line += " ";
+    for (const auto& [modifier, name] : {std::pair{KeyModifier::Command, "Cmd+"}, {KeyModifier::Control, "Ctrl+"},
+                                         {KeyModifier::Option, "Opt+"}, {KeyModifier::Shift, "Shift+"}}) {
+        if (item.modifiers.has(modifier)) line += name;
+    }
+    return line + item.keyEquivalent + " " + acceleratorFor(item).value_or("none");
+}
+
+TEST(MainMenu, MatchesTheMenuTableItemByItem) {
+    const MenuBar bar = buildMainMenu();
+    std::vector<std::string> lines;
+    for (const Menu& menu : bar.menus) {
+        lines.push_back("menu " + menu.title);
+        for (const MenuItem& item : menu.items) lines.push_back(describe(item));
+    }
+    const std::vector<std::string> expected = {
+        "menu ", "Об Lorvane std-about", "Проверить обновления… app-check-for-updates", "-",
+        "Скрыть Lorvane std-hide Cmd+h <Control>h", "-", "Завершить Lorvane std-quit Cmd+q <Control>q",
+        "menu Правка", "Отменить std-undo Cmd+z <Control>z", "Повторить std-redo Cmd+Z <Control><Shift>z", "-",
+        "Вырезать std-cut Cmd+x <Control>x", "Копировать std-copy Cmd+c <Control>c",
+        "Вставить std-paste Cmd+v <Control>v", "Выбрать всё std-select-all Cmd+a <Control>a",
+        // Option-Shift without Command, so that Command-V stays paste.
+        "menu Запись", "Открыть голосовые заметки app-open-voice-notes Opt+Shift+v <Alt><Shift>v",
+        "menu Окно", "Свернуть std-minimize Cmd+m <Control>m", "Масштаб std-zoom"};
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(bar.windowsMenuIndex, 3u);
+}
+
+// The modifiers must match exactly: Ctrl+Shift+V is not paste, Alt+V is not the voice notes.
+TEST(MenuKeys, AChordNamesTheItemWithExactlyItsModifiers) {
+    std::vector<MenuItem> items;
+    for (const Menu& menu : buildMainMenu().menus) items.insert(items.end(), menu.items.begin(), menu.items.end());
+    const std::pair<KeyChord, std::optional<MenuAction>> rows[] = {
+        {{'v', true}, MenuAction::Paste},          {{'v', false, true, true}, MenuAction::OpenVoiceNotes},
+        {{'v', true, false, true}, std::nullopt}, {{'v', false, true}, std::nullopt},
+        {{'z', true, true}, std::nullopt},        {{'q'}, std::nullopt},
+    };
+    for (const auto& [chord, expected] : rows) {
+        const MenuItem* item = itemForChord(items, chord);
+        EXPECT_EQ(item ? item->action : std::nullopt, expected) << chord.key;
+    }
+}
+
+// The layouts a desktop test switches to show the common cases; these are the rest of the rule.
+TEST(MenuKeys, AKeyIsNamedByTheFirstLatinLetterItTypes) {
+    constexpr std::uint32_t kShortI = 0x6ca, kTab = 0xff09;
+    struct Row {
+        const char* name;
+        std::uint32_t keycode;
+        int activeGroup;
+        std::vector<KeymapEntry> entries;
+        std::optional<char> expected;
+    };
+    const Row rows[] = {
+        {"fr,ru with ru active: the French letter, not the US one", 24, 1, {{0, 0, 'a'}, {1, 0, kShortI}}, 'a'},
+        {"a Latin letter on the shift level does not name the key", 38, 0, {{0, 0, kShortI}, {0, 1, 'Q'}}, 'a'},
+        {"a key without a character", 23, 0, {{0, 0, kTab}}, std::nullopt},
+    };
+    for (const Row& r : rows) EXPECT_EQ(shortcutKeyFor(r.keycode, r.activeGroup, r.entries), r.expected) << r.name;
+}
+
+// With grp:alt_shift_toggle the second of Alt and Shift switches the layout instead of applying
+// its modifier; the key still stands for that modifier while it is held, and no longer after.
+TEST(MenuKeys, ModifierKeysThatSwitchedTheLayoutCountWhileHeld) {
+    constexpr std::uint32_t kShiftL = 0xffe1, kAltL = 0xffe9, kPrevGroup = 0xfe0a;
+    HeldModifierKeys held;
+    held.pressed(50, kShiftL, kShiftL);
+    held.pressed(64, kAltL, kPrevGroup);
+    EXPECT_EQ(held.modifiers(), KeyModifiers(KeyModifier::Option));
+    held.released(64);
+    EXPECT_EQ(held.modifiers(), KeyModifiers{});
+    held.pressed(64, kAltL, kPrevGroup);
+    held.clear();  // the window lost the keyboard, and with it the key's release
+    EXPECT_EQ(held.modifiers(), KeyModifiers{});
+}
+
+}  // namespace lorvane::gtk

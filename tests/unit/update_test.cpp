@@ -1,0 +1,94 @@
+// The update check: how versions order, and what each outcome shows and opens.
+#include <gtest/gtest.h>
+
+#include "delegate_access.h"
+#include "update/version_order.h"
+
+namespace lorvane {
+
+// Every version orders before every later one, and after every earlier one.
+TEST(VersionOrder, ASortedListIsOrderedPairByPair) {
+    const std::vector<std::string> sorted = {
+        "", "0", "1", "1.00", "1.0", "1.0-beta", "1.0-rc2", "1.0-rc10", "1.0.0", "1.0.1", "1.0a", "1.0b",
+        "1.000000000000000000000000000000000001", "1.01", "1.1", "1.1.0", "1.01.9", "1.2", "1.2.0", "1.9.3",
+        "1.10.0", "1.10.0-beta", "1.18446744073709551615", "1.18446744073709551616", "1.a", "1.z", "1.\xC3\xA9",
+        "2", "007", "7", "10", "10a", "99999999999999999999999", "100000000000000000000000", "V1", "a", "v1"};
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        for (std::size_t j = 0; j < sorted.size(); ++j) {
+            EXPECT_EQ(compareVersionsNumerically(sorted[i], sorted[j]), i <=> j) << sorted[i] << " vs " << sorted[j];
+        }
+    }
+}
+
+static const std::string kRequest = "http.get https://updates.example.test/releases/latest.json 8s fresh";
+static const std::string kNewerImage =
+    "alert Доступно обновление Lorvane 1.10.0 | Скачайте новый DMG и замените приложение. Официальная "
+    "Apple-подпись на этом этапе не используется. | Открыть загрузки, Позже";
+static const std::string kNewerPackage =
+    "alert Доступно обновление Lorvane 1.10.0 | Скачайте новый пакет и установите его. | Открыть загрузки, Позже";
+static const std::string kCurrent = "alert Установлена актуальная версия | Lorvane 1.9.3 | OK";
+static const std::string kFailed =
+    "alert Не удалось проверить обновления | Проверьте подключение к интернету и повторите позже. | OK";
+static const std::string kDownloads = "app.openURL https://updates.example.test/#downloads";
+
+static std::optional<HttpResponse> manifest(const std::string& version) {
+    return HttpResponse{200, R"({"version":")" + version + "\"}"};
+}
+
+// The check at launch speaks up only for a newer release; only that alert's first button opens
+// the downloads page. Which answers are unusable is the manifest's own rule (its fuzz corpus).
+TEST(UpdateCheck, ShowsTheOutcomesAlertAndOpensTheDownloadsOnlyFromTheNewerRelease) {
+    using enum UpdateCheckTrigger;
+    using enum PackageKind;
+    using enum AlertAnswer;
+    struct Row {
+        UpdateCheckTrigger trigger;
+        PackageKind kind;
+        std::optional<std::string> installed, published;
+        AlertAnswer answer;
+        std::vector<std::string> expected;
+    };
+    const Row rows[] = {
+        {FromMenu, DiskImage, "1.9.3", "1.10.0", FirstButton, {kRequest, kNewerImage, kDownloads}},
+        {Automatic, SystemPackage, "1.9.3", "1.10.0", FirstButton, {kRequest, kNewerPackage, kDownloads}},
+        {FromMenu, SystemPackage, "1.9.3", "1.10.0", SecondButton, {kRequest, kNewerPackage}},
+        {Automatic, DiskImage, "1.9.3", "1.10.0", Dismissed, {kRequest, kNewerImage}},
+        {FromMenu, DiskImage, "1.9.3", "1.9.3", FirstButton, {kRequest, kCurrent}},
+        {FromMenu, SystemPackage, "1.9.3", "1.2.0", FirstButton, {kRequest, kCurrent}},
+        {Automatic, DiskImage, "1.9.3", "1.9.3", FirstButton, {kRequest}},
+        {FromMenu, DiskImage, "1.9.3", std::nullopt, FirstButton, {kRequest, kFailed}},
+        {Automatic, SystemPackage, "1.9.3", std::nullopt, FirstButton, {kRequest}},
+        {FromMenu, DiskImage, std::nullopt, "0.0.0", FirstButton, {kRequest, "alert Установлена актуальная версия | Lorvane 0.0.0 | OK"}},
+    };
+    for (const Row& row : rows) {
+        FakeApp app;
+        app.fake.places.version = row.installed;
+        app.fake.places.kind = row.kind;
+        if (row.trigger == FromMenu) app.delegate->performMenuAction(MenuAction::CheckForUpdates);
+        if (row.trigger == Automatic) AppDelegateTestAccess::checkForUpdates(*app.delegate, Automatic);
+        app.fake.http.respond(row.published ? manifest(*row.published) : std::nullopt);
+        app.fake.advance(0);
+        if (!app.fake.application.alerts.empty()) app.fake.application.answer(0, row.answer);
+        EXPECT_EQ(app.fake.events, row.expected) << row.published.value_or("no answer");
+    }
+}
+
+// Nothing records a check in progress: two checks, two alerts, the second not waiting for the
+// first. An open alert holds the delegate, so that the user's answer is acted on.
+TEST(UpdateCheck, TwoChecksShowTwoAlertsThatKeepTheDelegateUntilAnswered) {
+    FakeApp app;
+    app.fake.places.version = "1.9.3";
+    app.delegate->checkForUpdatesFromMenu();
+    app.delegate->checkForUpdatesFromMenu();
+    app.fake.http.respond(manifest("1.10.0"));
+    app.fake.http.respond(manifest("1.9.3"));
+    app.fake.advance(0);
+    const std::weak_ptr<AppDelegate> weak = app.delegate;
+    app.delegate.reset();
+    app.fake.application.answer(1, AlertAnswer::FirstButton);
+    app.fake.application.answer(0, AlertAnswer::FirstButton);
+    EXPECT_TRUE(weak.expired()) << "let go once answered";
+    EXPECT_EQ(app.fake.events, (fake::EventLog{kRequest, kRequest, kNewerImage, kCurrent, kDownloads}));
+}
+
+}  // namespace lorvane

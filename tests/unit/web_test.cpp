@@ -1,0 +1,61 @@
+// The web view's glue: the voice-notes command and the media-capture decision.
+#include <gtest/gtest.h>
+
+#include "delegate_access.h"
+
+namespace lorvane {
+
+// Before the web application is loaded the page knows nothing of a voice view: nothing happens.
+TEST(VoiceNotes, RaisesTheWindowAndSwitchesTheViewOrReloadsOntoIt) {
+    const std::string raise = "window.makeKeyAndOrderFront", activate = "app.activateIgnoringOtherApps",
+                      script = "webView.evaluateJavaScript";
+    struct Row {
+        bool loaded;
+        std::optional<ScriptError> error;
+        std::vector<std::string> expected;
+    };
+    const Row rows[] = {
+        {false, std::nullopt, {}},
+        {true, std::nullopt, {raise, activate, script}},
+        {true, ScriptError{"SecurityError"},
+         {raise, activate, script, "webView.loadRequest http://127.0.0.1:3001/?view=voice 60s fresh"}},
+    };
+    for (const Row& row : rows) {
+        FakeApp app;
+        app.launch();
+        if (row.loaded) app.fake.http.respond(HttpResponse{200, ""});
+        app.fake.advance(0);
+        app.fake.events.clear();
+        app.delegate->performMenuAction(MenuAction::OpenVoiceNotes);
+        for (auto& finish : app.fake.application.webView->scripts) finish(row.error);
+        EXPECT_EQ(app.fake.events, row.expected) << row.loaded << bool(row.error);
+    }
+}
+
+// Answered once, before the request returns, and nothing else touched.
+TEST(MediaCapture, OnlyTheLocalAppGetsTheMicrophoneAndNobodyTheCameraAlone) {
+    constexpr auto G = PermissionDecision::Grant, D = PermissionDecision::Deny;
+    struct Row {
+        const char* host;
+        PermissionDecision microphone, both, camera;
+    };
+    // The host as the web view reports it, compared exactly: no other spelling, never with a port.
+    const Row rows[] = {{"127.0.0.1", G, G, D}, {"localhost", G, G, D},      {"LOCALHOST", D, D, D},
+                        {"127.0.0.2", D, D, D}, {"127.0.0.1:3001", D, D, D}, {"localhost.", D, D, D},
+                        {"", D, D, D},          {"example.com", D, D, D}};
+    FakeApp app;
+    for (const Row& row : rows) {
+        // A type beyond the enum, from a backend that knows more of them, is denied too.
+        for (const auto& [type, expected] : {std::pair{MediaCaptureType::Microphone, row.microphone},
+                                             {MediaCaptureType::CameraAndMicrophone, row.both},
+                                             {MediaCaptureType::Camera, row.camera},
+                                             {static_cast<MediaCaptureType>(3), D}}) {
+            std::vector<PermissionDecision> answers;
+            app.delegate->onMediaCapturePermissionRequest(row.host, type, [&](auto d) { answers.push_back(d); });
+            EXPECT_EQ(answers, std::vector{expected}) << row.host << " " << static_cast<int>(type);
+        }
+    }
+    EXPECT_EQ(app.fake.events, fake::EventLog{});
+}
+
+}  // namespace lorvane
