@@ -31,24 +31,21 @@ inline std::string describe(const std::string& url, double timeout, CachePolicy 
            (cache == CachePolicy::ReloadIgnoringLocalCache ? " fresh" : "");
 }
 
-struct FakeClock final : Clock {
-    double now() const override { return seconds; }
-    double seconds = 1'700'000'000.0;
-};
-
 struct FakeTimer final : Timer {
     void invalidate() override { valid = false; }
     bool isValid() const override { return valid; }
     bool valid = true;
 };
 
-// Runs posted closures and timer ticks on virtual time, in due-time order (ties in posting order).
-struct FakeMainQueue final : MainQueue, Recorder {
-    FakeMainQueue(FakeClock& c, EventLog& log) : Recorder(log), clock(c) {}
-    void post(std::function<void()> work) override { entries.emplace(clock.seconds, std::move(work)); }
-    void postAfter(double seconds, std::function<void()> work) override {
-        events.push_back("queue.postAfter " + std::to_string(seconds));
-        entries.emplace(clock.seconds + seconds, std::move(work));
+// Runs posted closures and timer ticks on virtual time, in due-time order (ties in posting order);
+// the queue is also the clock that tells that time.
+struct FakeMainQueue final : MainQueue, Clock, Recorder {
+    using Recorder::Recorder;
+    double now() const override { return seconds; }
+    void post(std::function<void()> work) override { entries.emplace(seconds, std::move(work)); }
+    void postAfter(double delay, std::function<void()> work) override {
+        events.push_back("queue.postAfter " + std::to_string(delay));
+        entries.emplace(now() + delay, std::move(work));
     }
     std::shared_ptr<Timer> scheduleRepeating(double interval, std::function<void()> tick) override {
         events.push_back("queue.scheduleRepeating " + std::to_string(interval));
@@ -58,24 +55,24 @@ struct FakeMainQueue final : MainQueue, Recorder {
     }
     // Each tick books the next before it runs, so a tick that invalidates its timer ends the series.
     void repeat(std::shared_ptr<FakeTimer> timer, double interval, std::function<void()> tick) {
-        entries.emplace(clock.seconds + interval, [=, this] {
+        entries.emplace(seconds + interval, [=, this] {
             if (!timer->valid) return;
             repeat(timer, interval, tick);
             tick();
         });
     }
-    // Moves virtual time forward by `seconds`, running whatever falls due on the way; advance(0)
+    // Moves virtual time forward by `by` seconds, running whatever falls due on the way; advance(0)
     // runs what is due now, and what that posts for now.
-    void advance(double seconds) {
-        const double target = clock.seconds + seconds;
+    void advance(double by) {
+        const double target = seconds + by;
         while (!entries.empty() && entries.begin()->first <= target) {
             auto due = entries.extract(entries.begin());
-            clock.seconds = std::max(clock.seconds, due.key());
+            seconds = std::max(seconds, due.key());
             due.mapped()();
         }
-        clock.seconds = target;
+        seconds = target;
     }
-    FakeClock& clock;
+    double seconds = 1'700'000'000.0;
     std::multimap<double, std::function<void()>> entries;  // by due time, equal times in posting order
 };
 
@@ -223,8 +220,8 @@ struct FakePlatform {
     Platform& platform() { return wired; }
     void advance(double seconds) { queue.advance(seconds); }
     EventLog events;
-    FakeClock clock;
-    FakeMainQueue queue{clock, events};
+    FakeMainQueue queue{events};
+    FakeMainQueue& clock = queue;
     FakeHttpClient http{queue, events};
     FakeProcessLauncher launcher{events};
     FakeFileSystem files{events};

@@ -1,6 +1,8 @@
 // The launch sequence and the shutdown pass on the fake platform, and what outlives the delegate.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "delegate_access.h"
 
 namespace lorvane {
@@ -30,39 +32,36 @@ TEST(Launch, RunsItsStepsInOrderAndChecksForUpdatesThreeSecondsLater) {
     EXPECT_EQ(app.fake.events, expected);
 }
 
+// The launcher script's child is never the app's to stop.
 TEST(Shutdown, StopsPollingAndTheRunningServicesServerFirstThenClosesTheLogs) {
     const std::string server = "child.terminate " + kResources + "/server/server.mjs";
     const std::string worker = "child.terminate " + kResources + "/voice-worker/src/server.mjs";
     const std::string serverLog = "file.close /home/user/.local/state/Lorvane/server.log";
     const std::string workerLog = "file.close /home/user/.local/state/Lorvane/voice-worker.log";
-    struct Row {
-        const char* name;
-        bool bundled, launched, serverRuns, workerRuns;
-        std::vector<std::string> expected;  // the launcher script's child is never the app's to stop
+    // Bundled, server still running, worker still running; and what quitting does then.
+    const std::tuple<bool, bool, bool, std::vector<std::string>> rows[] = {
+        {true, true, true, {server, worker, serverLog, workerLog}},
+        {true, false, true, {worker, serverLog, workerLog}},
+        {true, true, false, {server, serverLog, workerLog}},
+        {false, false, false, {}},
     };
-    const Row rows[] = {
-        {"both running", true, true, true, true, {server, worker, serverLog, workerLog}},
-        {"server exited", true, true, false, true, {worker, serverLog, workerLog}},
-        {"worker exited", true, true, true, false, {server, serverLog, workerLog}},
-        {"nothing started", false, true, false, false, {}},
-        {"never launched", true, false, false, false, {}},
-    };
-    for (const Row& row : rows) {
+    for (const auto& [bundled, serverRuns, workerRuns, expected] : rows) {
         FakeApp app;
-        if (row.bundled) addBundle(app.fake);
-        if (row.launched) {
-            app.launch();
-            app.fake.http.respond(std::nullopt);  // so that the next tick would probe again
-        }
+        if (bundled) addBundle(app.fake);
+        app.launch();
+        app.fake.http.respond(std::nullopt);  // so that the next tick would probe again
         for (auto& child : app.fake.launcher.children) {
-            child->running = child->name.ends_with("/server/server.mjs") ? row.serverRuns : row.workerRuns;
+            child->running = child->name.ends_with("/server/server.mjs") ? serverRuns : workerRuns;
         }
         app.fake.advance(0);
         app.fake.events.clear();
         app.delegate->applicationWillTerminate();
         app.fake.advance(1);
-        EXPECT_EQ(app.fake.events, row.expected) << row.name;
+        EXPECT_EQ(app.fake.events, expected) << bundled << serverRuns << workerRuns;
     }
+    FakeApp early;  // asked to quit before it launched: nothing to stop
+    early.delegate->applicationWillTerminate();
+    EXPECT_EQ(early.fake.events, fake::EventLog{});
 }
 
 // Timers, requests and scripts may finish after the delegate is gone; none of them keeps it alive,

@@ -32,27 +32,22 @@ TEST(VoiceNotes, RaisesTheWindowAndSwitchesTheViewOrReloadsOntoIt) {
     }
 }
 
-// Answered once, before the request returns, and nothing else touched.
+// Answered once, before the request returns, and nothing else touched. The host is compared
+// exactly as the web view reports it: no other spelling, never with a port.
 TEST(MediaCapture, OnlyTheLocalAppGetsTheMicrophoneAndNobodyTheCameraAlone) {
     constexpr auto G = PermissionDecision::Grant, D = PermissionDecision::Deny;
-    struct Row {
-        const char* host;
-        PermissionDecision microphone, both, camera;
-    };
-    // The host as the web view reports it, compared exactly: no other spelling, never with a port.
-    const Row rows[] = {{"127.0.0.1", G, G, D}, {"localhost", G, G, D},      {"LOCALHOST", D, D, D},
-                        {"127.0.0.2", D, D, D}, {"127.0.0.1:3001", D, D, D}, {"localhost.", D, D, D},
-                        {"", D, D, D},          {"example.com", D, D, D}};
     FakeApp app;
-    for (const Row& row : rows) {
+    const std::pair<std::string, PermissionDecision> hosts[] = {
+        {"127.0.0.1", G}, {"localhost", G},      {"LOCALHOST", D}, {"127.0.0.2", D},
+        {"127.0.0.1:3001", D}, {"localhost.", D}, {"", D},          {"example.com", D}};
+    for (const auto& [host, local] : hosts) {
         // A type beyond the enum, from a backend that knows more of them, is denied too.
-        for (const auto& [type, expected] : {std::pair{MediaCaptureType::Microphone, row.microphone},
-                                             {MediaCaptureType::CameraAndMicrophone, row.both},
-                                             {MediaCaptureType::Camera, row.camera},
-                                             {static_cast<MediaCaptureType>(3), D}}) {
+        for (const auto& [type, expected] : {std::pair{MediaCaptureType::Microphone, local},
+                                             {MediaCaptureType::CameraAndMicrophone, local},
+                                             {MediaCaptureType::Camera, D}, {static_cast<MediaCaptureType>(3), D}}) {
             std::vector<PermissionDecision> answers;
-            app.delegate->onMediaCapturePermissionRequest(row.host, type, [&](auto d) { answers.push_back(d); });
-            EXPECT_EQ(answers, std::vector{expected}) << row.host << " " << static_cast<int>(type);
+            app.delegate->onMediaCapturePermissionRequest(host, type, [&](auto d) { answers.push_back(d); });
+            EXPECT_EQ(answers, std::vector{expected}) << host << " " << static_cast<int>(type);
         }
     }
     EXPECT_EQ(app.fake.events, fake::EventLog{});
