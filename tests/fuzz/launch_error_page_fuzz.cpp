@@ -21,8 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text;
     for (std::size_t i = from; i < to;) {
         fuzzCheck(page[i] != '<' && page[i] != '>' && page[i] != '"');
-        const auto reference = std::find_if(std::begin(kReferences), std::end(kReferences),
-                                            [&](const auto& r) { return page.compare(i, r.first.size(), r.first) == 0; });
+        const auto reference = std::find_if(std::begin(kReferences), std::end(kReferences), [&](const auto& r) {
+            return page.compare(i, r.first.size(), r.first) == 0;
+        });
         fuzzCheck(page[i] != '&' || reference != std::end(kReferences));
         text += page[i] == '&' ? reference->second : page[i];
         i += page[i] == '&' ? reference->first.size() : 1;

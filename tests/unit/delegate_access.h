@@ -16,6 +16,7 @@ public:
     static void startBundledServer(AppDelegate& d) { d.startBundledServer(); }
     static void startBundledVoiceWorker(AppDelegate& d) { d.startBundledVoiceWorker(); }
     static std::optional<std::string> backendLauncherPath(const AppDelegate& d) { return d.backendLauncherPath(); }
+    static void startLocalBackendIfAvailable(AppDelegate& d) { d.startLocalBackendIfAvailable(); }
     static void checkForUpdates(AppDelegate& d, UpdateCheckTrigger trigger) { d.checkForUpdates(trigger); }
 };
 

@@ -1,6 +1,8 @@
 // The menu bar item by item, and how the desktop names and matches its key equivalents.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/main_menu.h"
 #include "platform/gtk/menu_keys.h"
 
@@ -51,19 +53,16 @@ TEST(MenuKeys, AChordNamesTheItemWithExactlyItsModifiers) {
 // The layouts a desktop test switches to show the common cases; these are the rest of the rule.
 TEST(MenuKeys, AKeyIsNamedByTheFirstLatinLetterItTypes) {
     constexpr std::uint32_t kShortI = 0x6ca, kTab = 0xff09;
-    struct Row {
-        const char* name;
-        std::uint32_t keycode;
-        int activeGroup;
-        std::vector<KeymapEntry> entries;
-        std::optional<char> expected;
-    };
-    const Row rows[] = {
+    // What the row shows, the key, the active layout, what the key types in each layout and level,
+    // and the letter that names it.
+    const std::tuple<const char*, std::uint32_t, int, std::vector<KeymapEntry>, std::optional<char>> rows[] = {
         {"fr,ru with ru active: the French letter, not the US one", 24, 1, {{0, 0, 'a'}, {1, 0, kShortI}}, 'a'},
         {"a Latin letter on the shift level does not name the key", 38, 0, {{0, 0, kShortI}, {0, 1, 'Q'}}, 'a'},
         {"a key without a character", 23, 0, {{0, 0, kTab}}, std::nullopt},
     };
-    for (const Row& r : rows) EXPECT_EQ(shortcutKeyFor(r.keycode, r.activeGroup, r.entries), r.expected) << r.name;
+    for (const auto& [name, keycode, group, entries, expected] : rows) {
+        EXPECT_EQ(shortcutKeyFor(keycode, group, entries), expected) << name;
+    }
 }
 
 // With grp:alt_shift_toggle the second of Alt and Shift switches the layout instead of applying

@@ -1,6 +1,8 @@
 // The update check: how versions order, and what each outcome shows and opens.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "delegate_access.h"
 #include "update/version_order.h"
 
@@ -41,14 +43,11 @@ TEST(UpdateCheck, ShowsTheOutcomesAlertAndOpensTheDownloadsOnlyFromTheNewerRelea
     using enum UpdateCheckTrigger;
     using enum PackageKind;
     using enum AlertAnswer;
-    struct Row {
-        UpdateCheckTrigger trigger;
-        PackageKind kind;
-        std::optional<std::string> installed, published;
-        AlertAnswer answer;
-        std::vector<std::string> expected;
-    };
-    const Row rows[] = {
+    // Who asked, how the app was installed, its version, the published one (none: no usable
+    // answer), the user's answer to the alert, and what the user sees and the app opens.
+    const std::tuple<UpdateCheckTrigger, PackageKind, std::optional<std::string>, std::optional<std::string>,
+                     AlertAnswer, std::vector<std::string>>
+        rows[] = {
         {FromMenu, DiskImage, "1.9.3", "1.10.0", FirstButton, {kRequest, kNewerImage, kDownloads}},
         {Automatic, SystemPackage, "1.9.3", "1.10.0", FirstButton, {kRequest, kNewerPackage, kDownloads}},
         {FromMenu, SystemPackage, "1.9.3", "1.10.0", SecondButton, {kRequest, kNewerPackage}},
@@ -58,18 +57,18 @@ TEST(UpdateCheck, ShowsTheOutcomesAlertAndOpensTheDownloadsOnlyFromTheNewerRelea
         {Automatic, DiskImage, "1.9.3", "1.9.3", FirstButton, {kRequest}},
         {FromMenu, DiskImage, "1.9.3", std::nullopt, FirstButton, {kRequest, kFailed}},
         {Automatic, SystemPackage, "1.9.3", std::nullopt, FirstButton, {kRequest}},
-        {FromMenu, DiskImage, std::nullopt, "0.0.0", FirstButton, {kRequest, "alert Установлена актуальная версия | Lorvane 0.0.0 | OK"}},
+        {FromMenu, DiskImage, std::nullopt, "0.0.0", FirstButton,
+         {kRequest, "alert Установлена актуальная версия | Lorvane 0.0.0 | OK"}},
     };
-    for (const Row& row : rows) {
+    for (const auto& [trigger, kind, installed, published, answer, expected] : rows) {
         FakeApp app;
-        app.fake.places.version = row.installed;
-        app.fake.places.kind = row.kind;
-        if (row.trigger == FromMenu) app.delegate->performMenuAction(MenuAction::CheckForUpdates);
-        if (row.trigger == Automatic) AppDelegateTestAccess::checkForUpdates(*app.delegate, Automatic);
-        app.fake.http.respond(row.published ? manifest(*row.published) : std::nullopt);
+        app.fake.places.version = installed;
+        app.fake.places.kind = kind;
+        AppDelegateTestAccess::checkForUpdates(*app.delegate, trigger);
+        app.fake.http.respond(published ? manifest(*published) : std::nullopt);
         app.fake.advance(0);
-        if (!app.fake.application.alerts.empty()) app.fake.application.answer(0, row.answer);
-        EXPECT_EQ(app.fake.events, row.expected) << row.published.value_or("no answer");
+        if (!app.fake.application.alerts.empty()) app.fake.application.answer(0, answer);
+        EXPECT_EQ(app.fake.events, expected) << published.value_or("no answer");
     }
 }
 

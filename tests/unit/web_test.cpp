@@ -1,6 +1,8 @@
 // The web view's glue: the voice-notes command and the media-capture decision.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "delegate_access.h"
 
 namespace lorvane {
@@ -9,26 +11,22 @@ namespace lorvane {
 TEST(VoiceNotes, RaisesTheWindowAndSwitchesTheViewOrReloadsOntoIt) {
     const std::string raise = "window.makeKeyAndOrderFront", activate = "app.activateIgnoringOtherApps",
                       script = "webView.evaluateJavaScript";
-    struct Row {
-        bool loaded;
-        std::optional<ScriptError> error;
-        std::vector<std::string> expected;
-    };
-    const Row rows[] = {
+    // Whether the web application is loaded, how the script ends, and what the command does.
+    const std::tuple<bool, std::optional<ScriptError>, std::vector<std::string>> rows[] = {
         {false, std::nullopt, {}},
         {true, std::nullopt, {raise, activate, script}},
         {true, ScriptError{"SecurityError"},
          {raise, activate, script, "webView.loadRequest http://127.0.0.1:3001/?view=voice 60s fresh"}},
     };
-    for (const Row& row : rows) {
+    for (const auto& [loaded, error, expected] : rows) {
         FakeApp app;
         app.launch();
-        if (row.loaded) app.fake.http.respond(HttpResponse{200, ""});
+        if (loaded) app.fake.http.respond(HttpResponse{200, ""});
         app.fake.advance(0);
         app.fake.events.clear();
         app.delegate->performMenuAction(MenuAction::OpenVoiceNotes);
-        for (auto& finish : app.fake.application.webView->scripts) finish(row.error);
-        EXPECT_EQ(app.fake.events, row.expected) << row.loaded << bool(row.error);
+        for (auto& finish : app.fake.application.webView->scripts) finish(error);
+        EXPECT_EQ(app.fake.events, expected) << loaded << bool(error);
     }
 }
 
