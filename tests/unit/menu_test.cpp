@@ -12,7 +12,8 @@ namespace lorvane::gtk {
 // from the item's key and modifiers.
 static std::string describe(const MenuItem& item) {
     if (item.isSeparator()) return "-";
-    return item.title + " " + actionNameFor(item) + (item.keyEquivalent.empty() ? "" : " " + *acceleratorFor(item));
+    const auto accelerator = acceleratorFor(item);
+    return item.title + " " + actionNameFor(item) + (accelerator ? " " + *accelerator : "");
 }
 
 TEST(MainMenu, MatchesTheMenuTableItemByItem) {
