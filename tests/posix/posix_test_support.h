@@ -5,15 +5,19 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+
+#include "platform/process_launcher.h"
 
 namespace lorvane::posix_test {
 
@@ -62,6 +66,40 @@ inline bool contains(const std::string& path, const std::string& text) {
 inline pid_t pidIn(const std::string& file) {
     const std::string text = readFile(file);
     return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
+}
+
+inline std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+    return parts;
+}
+
+inline std::string linkOf(const fs::path& path) {
+    std::error_code error;
+    return fs::read_symlink(path, error).string();
+}
+
+// A process as the kernel shows it: argv and environment as they were at exec, working directory,
+// and where each open descriptor leads.
+struct Seen {
+    std::vector<std::string> argv;
+    std::string cwd;
+    Environment environment;
+    std::map<std::string, std::string> descriptors;
+};
+
+inline Seen seen(pid_t pid) {
+    const fs::path process = "/proc/" + std::to_string(pid);
+    Seen seen{split(readFile(process / "cmdline"), '\0'), linkOf(process / "cwd"), {}, {}};
+    for (const auto& entry : split(readFile(process / "environ"), '\0')) {
+        seen.environment.emplace(entry.substr(0, entry.find('=')), entry.substr(entry.find('=') + 1));
+    }
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator(process / "fd", error)) {
+        seen.descriptors[fd.path().filename().string()] = linkOf(fd.path());
+    }
+    return seen;
 }
 
 // True while `pid` runs: it exists and is not a zombie.

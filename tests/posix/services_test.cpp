@@ -18,18 +18,9 @@ namespace {
 
 using namespace posix_test;
 
-// Stands in for runtime/node and for the launcher script: notes its pid, then its arguments,
-// folder, standard output and environment; writes one line to each stream and waits.
-const char* kRecorder = R"SH(#!/bin/sh
-case "$1" in */voice-worker/*) name=worker ;; */server/*) name=server ;; *) name=launcher ;; esac
-out=$(readlink /proc/$$/fd/1)
-echo $$ > "$LORVANE_TEST_RECORDS/$name.pid"
-{ echo "$# $*"; pwd -P; echo "$out"; tr '\0' '\n' < /proc/$$/environ; } > "$LORVANE_TEST_RECORDS/$name.tmp"
-mv "$LORVANE_TEST_RECORDS/$name.tmp" "$LORVANE_TEST_RECORDS/$name"
-echo "$name stdout"
-echo "$name stderr" >&2
-exec sleep 600
-)SH";
+// Stands in for runtime/node and for the launcher script: notes its pid beside the script it was
+// given (or itself), writes one line to each stream and waits.
+const char* kService = "#!/bin/sh\necho $$ > \"${1:-$0}.pid\"\necho out\necho err >&2\nsleep 600\n";
 
 struct Services {
     Services() {
@@ -37,11 +28,9 @@ struct Services {
         fake.places.logs = root / "state";
         fake.places.support = root / "data";
         fake.places.homeFolder = root / "home";
-        fake.environment.variables = {{"PATH", "/usr/bin:/bin"}, {"LORVANE_TEST_RECORDS", records}};
-        writeFile(runtime, kRecorder, 0755);
+        writeFile(runtime, kService, 0755);
         writeFile(resources + "/server/server.mjs", "");
         writeFile(resources + "/voice-worker/src/server.mjs", "");
-        fs::create_directory(records);
     }
     ~Services() { delegate->applicationWillTerminate(); }
     AppDelegate::State& state() { return AppDelegateTestAccess::state(*delegate); }
@@ -49,7 +38,6 @@ struct Services {
     TempDir root;
     const std::string resources = root / "share/lorvane";
     const std::string runtime = resources + "/runtime/node";
-    const std::string records = root / "records";
     const std::string serverLog = root / "state/Lorvane/server.log";
     const std::string workerLog = root / "state/Lorvane/voice-worker.log";
     fake::FakePlatform fake;
@@ -62,47 +50,48 @@ struct Services {
 TEST(Services, EachChildGetsItsArgumentsFolderOutputAndEnvironmentAndOnlyTheServicesEndAtQuit) {
     Services s;
     const std::string workspace = s.root / "workspace";
-    s.fake.environment.variables.insert({{"PORT", "8080"}, {"HOST", "0.0.0.0"}, {"LORVANE_WORKSPACE", workspace}});
-    writeFile(s.root / "data/Lorvane/voice-phone-public-url", "https://phone.tail9.ts.net/\n");
-    writeFile(workspace + "/start-lorvane.sh", kRecorder, 0755);
-    // The launcher script inherits the shell's own environment, not the one the services get.
-    ::setenv("LORVANE_TEST_RECORDS", s.records.c_str(), 1);
-    const Environment shell = PosixEnvironment().snapshot();
-    AppDelegateTestAccess::startLocalBackendIfAvailable(*s.delegate);
-    ::unsetenv("LORVANE_TEST_RECORDS");
-    AppDelegateTestAccess::startBundledVoiceWorker(*s.delegate);
-    AppDelegateTestAccess::startBundledServer(*s.delegate);
+    const std::string data = s.root / "data/Lorvane";
+    const Environment given{{"PATH", "/usr/bin:/bin"}, {"PORT", "8080"}, {"HOST", "0.0.0.0"}, {"LORVANE_WORKSPACE", workspace}};
+    s.fake.environment.variables = given;
+    writeFile(data + "/voice-phone-public-url", "https://phone.tail9.ts.net/\n");
+    const std::string script = writeFile(workspace + "/start-lorvane.sh", kService, 0755);
+    // Started from a desktop session, the shell may have no standard input: a log must not take its number.
+    const int input = ::dup(STDIN_FILENO);
+    ::close(STDIN_FILENO);
+    s.delegate->applicationDidFinishLaunching();
+    ::dup2(input, STDIN_FILENO);
+    ::close(input);
+    EXPECT_GE(s.state().voiceLogHandle->descriptor(), 3);  // the first file opened
 
     const auto with = [&](Environment own) {
-        own.insert(s.fake.environment.variables.begin(), s.fake.environment.variables.end());
+        own.insert(given.begin(), given.end());
         return own;
     };
-    const std::string data = s.root / "data/Lorvane";
+    const std::string server = s.resources + "/server/server.mjs";
+    const std::string worker = s.resources + "/voice-worker/src/server.mjs";
     const struct {
-        const char* name;
-        std::string head;  // argument count and arguments, working directory, standard output
+        std::vector<std::string> argv;  // as the kernel rewrites it for a script: its interpreter first
+        std::string cwd;
+        std::string output;
         Environment environment;
     } children[] = {
-        {"server", "1 " + s.resources + "/server/server.mjs\n" + s.resources + "\n" + s.serverLog + "\n",
+        {{"/bin/sh", s.runtime, server}, s.resources, s.serverLog,
          with({{"NODE_ENV", "production"}, {"PORT", "3001"}, {"HOST", "127.0.0.1"},
                {"LORVANE_API_URL", "http://127.0.0.1:5055"}, {"LORVANE_VOICE_API_URL", "http://127.0.0.1:6061"},
                {"LORVANE_GATEWAY_STATE_DIR", data + "/gateway"}, {"LORVANE_VOICE_PUBLIC_URL", "https://phone.tail9.ts.net/"}})},
-        {"worker", "1 " + s.resources + "/voice-worker/src/server.mjs\n" + s.resources + "/voice-worker\n" + s.workerLog + "\n",
+        {{"/bin/sh", s.runtime, worker}, s.resources + "/voice-worker", s.workerLog,
          with({{"NODE_ENV", "production"}, {"LORVANE_VOICE_PORT", "6061"}, {"LORVANE_VOICE_DATA_DIR", data + "/voice"}})},
-        {"launcher", "0 \n" + workspace + "\n/dev/null\n", shell},
+        // The launcher script inherits the shell's own environment, not the one the services get.
+        {{"/bin/sh", script}, workspace, "/dev/null", PosixEnvironment().snapshot()},
     };
     for (const auto& child : children) {
-        SCOPED_TRACE(child.name);
-        const std::string record = s.records + "/" + child.name;
-        ASSERT_TRUE(eventually([&] { return fs::exists(record); }));
-        std::istringstream lines(readFile(record));
-        std::string head;
-        std::string line;
-        for (int i = 0; i < 3 && std::getline(lines, line); ++i) head += line + "\n";
-        Environment environment;
-        while (std::getline(lines, line)) environment.emplace(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
-        EXPECT_EQ(head, child.head);
-        EXPECT_EQ(environment, child.environment);
+        SCOPED_TRACE(child.argv.back());
+        ASSERT_TRUE(eventually([&] { return pidIn(child.argv.back() + ".pid") > 0; }));
+        const Seen process = seen(pidIn(child.argv.back() + ".pid"));
+        EXPECT_EQ(process.argv, child.argv);
+        EXPECT_EQ(process.cwd, child.cwd);
+        EXPECT_EQ(process.descriptors.at("1"), child.output);
+        EXPECT_EQ(process.environment, child.environment);
     }
 
     const int serverLog = s.state().serverLogHandle->descriptor();
@@ -115,9 +104,9 @@ TEST(Services, EachChildGetsItsArgumentsFolderOutputAndEnvironmentAndOnlyTheServ
     s.delegate->applicationWillTerminate();
     EXPECT_NE(::fcntl(reused, F_GETFD), -1);
     ::close(reused);
-    const pid_t launcher = pidIn(s.records + "/launcher.pid");
+    const pid_t launcher = pidIn(script + ".pid");
     EXPECT_TRUE(alive(launcher)) << "the launcher script was stopped at quit";
-    ::kill(launcher, SIGKILL);
+    ::kill(-launcher, SIGKILL);  // it leads a session of its own
 }
 
 // What a service left of its log and data folder: as it was; emptied and opened with no process
@@ -172,38 +161,33 @@ TEST(Services, LogsAndDataFoldersForEveryWayTheBundleCanBeBroken) {
         writeFile(s.serverLog, kPreviousLog);
         writeFile(s.workerLog, kPreviousLog);
         c.arrange(s);
-        s.state().webView = s.fake.application.createWebView({}, {});
-        AppDelegateTestAccess::startBundledVoiceWorker(*s.delegate);
-        AppDelegateTestAccess::startBundledServer(*s.delegate);
-        // The server's failures show the launch-error page; the worker's are silent.
-        EXPECT_EQ(s.fake.application.webView->loads.empty(), c.server == Outcome::Ran || c.server == Outcome::RanWithoutLog);
+        s.delegate->applicationDidFinishLaunching();
+        const auto ran = [](Outcome o) { return o == Outcome::Ran || o == Outcome::RanWithoutLog; };
+        // The server's failures show the launch-error page after the loading page; the worker's are silent.
+        EXPECT_EQ(s.fake.application.webView->loads.size(), ran(c.server) ? 1u : 2u);
         const struct {
-            const char* name;
             Outcome outcome;
             std::string log;
             std::string folder;
             std::shared_ptr<ChildProcess> process;
             std::shared_ptr<FileHandle> handle;
         } services[] = {
-            {"server", c.server, s.serverLog, s.root / "data/Lorvane/gateway", s.state().serverProcess,
-             s.state().serverLogHandle},
-            {"worker", c.worker, s.workerLog, s.root / "data/Lorvane/voice", s.state().voiceProcess,
-             s.state().voiceLogHandle},
+            {c.server, s.serverLog, s.root / "data/Lorvane/gateway", s.state().serverProcess, s.state().serverLogHandle},
+            {c.worker, s.workerLog, s.root / "data/Lorvane/voice", s.state().voiceProcess, s.state().voiceLogHandle},
         };
-        for (const auto& service : services) {
-            SCOPED_TRACE(service.name);
-            EXPECT_EQ(service.process != nullptr, service.outcome == Outcome::Ran || service.outcome == Outcome::RanWithoutLog);
-            EXPECT_EQ(fs::is_directory(service.folder), service.outcome != Outcome::Untouched);
-            EXPECT_EQ(service.handle != nullptr, service.outcome == Outcome::Failed || service.outcome == Outcome::Ran);
-            if (service.outcome == Outcome::Untouched || service.outcome == Outcome::Failed) {
-                EXPECT_EQ(readFile(service.log), service.outcome == Outcome::Untouched ? kPreviousLog : "");
+        for (const auto& [outcome, log, folder, process, handle] : services) {
+            SCOPED_TRACE(log);
+            EXPECT_EQ(process != nullptr, ran(outcome));
+            EXPECT_EQ(fs::is_directory(folder), outcome != Outcome::Untouched);
+            EXPECT_EQ(handle != nullptr, outcome == Outcome::Failed || outcome == Outcome::Ran);
+            if (!ran(outcome)) {
+                EXPECT_EQ(readFile(log), outcome == Outcome::Untouched ? kPreviousLog : "");
             }
-            if (service.outcome != Outcome::Ran) continue;
-            const std::string own = std::string(service.name) + " stdout\n" + service.name + " stderr\n";
-            EXPECT_TRUE(eventually([&] { return readFile(service.log) == own; })) << readFile(service.log);
-            EXPECT_EQ(fs::status(service.log).permissions(), fs::perms(0644));
+            if (outcome != Outcome::Ran) continue;
+            EXPECT_TRUE(eventually([&] { return readFile(log) == "out\nerr\n"; })) << readFile(log);
+            EXPECT_EQ(fs::status(log).permissions(), fs::perms(0644));
             // Close-on-exec: the processes WebKit starts must not hold the log open.
-            EXPECT_TRUE(::fcntl(service.handle->descriptor(), F_GETFD) & FD_CLOEXEC);
+            EXPECT_TRUE(::fcntl(handle->descriptor(), F_GETFD) & FD_CLOEXEC);
         }
     }
     ::umask(umask);
