@@ -1,4 +1,4 @@
-// The GLib main queue: posting order, the main-thread hop, and timers that leave nothing behind.
+// The GLib main queue: posting order, the hop to the main thread, and timers that leave nothing behind.
 #include <gtest/gtest.h>
 #include <glib.h>
 
@@ -10,7 +10,7 @@
 namespace lorvane::gtk {
 namespace {
 
-// Runs the default main context until `done` holds (a guard ends a hang).
+// Runs the default main context until `done` holds; a guard ends a hang.
 template <class Predicate>
 void runUntil(Predicate done) {
     const gint64 guard = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
@@ -18,70 +18,53 @@ void runUntil(Predicate done) {
     ASSERT_TRUE(done());
 }
 
-// True when the default context has nothing left to run now or later: no idle, no timeout.
-bool contextIsEmpty() {
+// True when the default context has nothing left to run, now or later: no idle, no timeout.
+bool nothingScheduled() {
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
     GMainContext* context = g_main_context_default();
-    if (!g_main_context_acquire(context)) return false;
     gint priority = 0;
     gint timeout = 0;
-    g_main_context_prepare(context, &priority);
     GPollFD fds[8];
-    const gint count = g_main_context_query(context, priority, &timeout, fds, 8);
-    g_main_context_check(context, priority, fds, count);
+    g_main_context_acquire(context);
+    g_main_context_prepare(context, &priority);
+    g_main_context_check(context, priority, fds, g_main_context_query(context, priority, &timeout, fds, 8));
     g_main_context_release(context);
     return timeout == -1;
 }
 
-TEST(GLibMainQueue, PostedWorkRunsLaterInPostingOrderFromAnyThread) {
+TEST(GLibMainQueue, WorkRunsLaterOnTheMainThreadInPostingThenDeadlineOrder) {
     GLibMainQueue queue;
-    std::string order;
-    queue.post([&] { order += 'a'; });
-    queue.post([&] { order += 'b'; });
-    std::thread([&] { queue.post([&] { order += 'c'; }); }).join();
-    EXPECT_EQ(order, "") << "post() must not run the work before it returns";
     const auto mainThread = std::this_thread::get_id();
-    bool ranOnMain = false;
-    queue.post([&] { ranOnMain = std::this_thread::get_id() == mainThread; });
-    runUntil([&] { return order.size() == 3 && ranOnMain; });
-    EXPECT_EQ(order, "abc");
-}
-
-TEST(GLibMainQueue, DelayedWorkRunsOnceInDeadlineOrder) {
-    GLibMainQueue queue;
     std::string order;
     queue.postAfter(0.06, [&] { order += 'l'; });
-    queue.postAfter(0.02, [&] { order += 'e'; });
+    queue.postAfter(0.02, [&] { order += 'd'; });
     queue.postAfter(-1, [&] { order += 'n'; });
-    runUntil([&] { return order.size() >= 3; });
-    EXPECT_EQ(order.substr(0, 2), "ne");
-    EXPECT_TRUE(contextIsEmpty()) << "one-shot work must not stay scheduled";
+    queue.post([&] { order += 'a'; });
+    std::thread([&] { queue.post([&] { order += std::this_thread::get_id() == mainThread ? 'b' : 'X'; }); }).join();
+    EXPECT_EQ(order, "") << "nothing may run before post() returns";
+    runUntil([&] { return order.size() == 5; });
+    EXPECT_EQ(order.substr(3), "dl");
+    EXPECT_LT(order.find('a'), order.find('b'));
+    EXPECT_TRUE(nothingScheduled()) << "one-shot work stays scheduled";
 }
 
-TEST(GLibMainQueue, InvalidatedTimersStopAndLeaveNoSourceBehind) {
+TEST(GLibMainQueue, AnInvalidatedTimerNeverTicksAgainAndLeavesNoSource) {
     GLibMainQueue queue;
     int ticks = 0;
-    std::shared_ptr<Timer> timer;
-    timer = queue.scheduleRepeating(0.005, [&] {
+    std::shared_ptr<Timer> timer = queue.scheduleRepeating(0.005, [&] {
         if (++ticks == 3) timer->invalidate();  // from inside its own tick
     });
-    EXPECT_TRUE(timer->isValid());
-    runUntil([&] { return !timer->isValid(); });
-    EXPECT_EQ(ticks, 3);
-    EXPECT_TRUE(contextIsEmpty());
-    EXPECT_EQ(ticks, 3);
-    timer->invalidate();  // twice is harmless
-    EXPECT_FALSE(timer->isValid());
-
-    // Invalidated from outside, between ticks.
     int outside = 0;
-    auto stopped = queue.scheduleRepeating(0.005, [&] { ++outside; });
-    runUntil([&] { return outside >= 2; });
-    stopped->invalidate();
+    auto other = queue.scheduleRepeating(0.005, [&] { ++outside; });
+    runUntil([&] { return !timer->isValid() && outside >= 2; });
+    other->invalidate();  // between ticks
+    other->invalidate();  // twice is harmless
     const int atInvalidation = outside;
-    EXPECT_TRUE(contextIsEmpty());
-    EXPECT_EQ(outside, atInvalidation) << "an invalidated timer ticked again";
+    EXPECT_TRUE(nothingScheduled());
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(outside, atInvalidation);
+    EXPECT_FALSE(other->isValid());
 }
 
 }  // namespace

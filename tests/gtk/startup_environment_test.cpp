@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,82 +66,72 @@ TEST(RendererChoiceTest, OnlyARealDevicesRenderNodeOrNvidiasDriverCountsAsAGpu) 
 }
 
 // The variables the choice reads or writes, each set to a value or unset.
-using Variables = std::map<std::string, std::optional<std::string>>;
 const char* const kChoiceVariables[] = {"GSK_RENDERER", "WEBKIT_SKIA_ENABLE_CPU_RENDERING", "GDK_DEBUG", "GDK_DISABLE"};
 
-void setVariables(const Variables& variables) {
-    for (const char* name : kChoiceVariables) ::unsetenv(name);
-    for (const auto& [name, value] : variables) {
-        if (value) ::setenv(name.c_str(), value->c_str(), 1);
+// "NAME=value;OTHER" as variables: OTHER, without a value, is unset.
+ShellOnlyVariables parsed(const std::string& text) {
+    ShellOnlyVariables variables;
+    std::istringstream in(text);
+    for (std::string item; std::getline(in, item, ';');) {
+        const auto equals = item.find('=');
+        if (equals != std::string::npos) {
+            variables[item.substr(0, equals)] = item.substr(equals + 1);
+        } else if (!item.empty()) {
+            variables[item] = std::nullopt;
+        }
     }
+    return variables;
 }
-
-Variables currentVariables() {
-    Variables current;
-    for (const char* name : kChoiceVariables) {
-        if (const char* value = std::getenv(name)) current.emplace(name, value);
-    }
-    return current;
-}
-
-struct ChoiceCase {
-    const char* name;
-    bool gpu;
-    unsigned gtkMinorVersion;
-    Variables userSet;
-    Variables expected;      // the shell's environment afterwards
-    ShellOnlyVariables kept;  // what the choice hands back: the changed variables as they were
-};
 
 TEST(RendererChoiceTest, WithoutAGpuGtkAndWebKitStayOffGlUnlessTheUserChoseOtherwise) {
-    const Variables cpu{{"GSK_RENDERER", "cairo"}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}};
-    const auto with = [&cpu](Variables more) {
-        more.insert(cpu.begin(), cpu.end());
-        return more;
-    };
-    const ShellOnlyVariables cpuKept{{"GSK_RENDERER", std::nullopt}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", std::nullopt}};
-    const auto keptWith = [&cpuKept](ShellOnlyVariables more) {
-        more.insert(cpuKept.begin(), cpuKept.end());
-        return more;
-    };
-    const ChoiceCase cases[] = {
-        {"a GPU: nothing changes", true, 8, {{"GDK_DEBUG", "portals"}}, {{"GDK_DEBUG", "portals"}}, {}},
-        {"GTK 4.8, nothing set", false, 8, {}, with({{"GDK_DEBUG", "gl-disable"}}),
-         keptWith({{"GDK_DEBUG", std::nullopt}})},
-        {"GTK 4.8, the user's GDK_DEBUG is added to", false, 8, {{"GDK_DEBUG", "portals"}},
-         with({{"GDK_DEBUG", "portals,gl-disable"}}), keptWith({{"GDK_DEBUG", "portals"}})},
-        {"GTK 4.8, an empty GDK_DEBUG", false, 8, {{"GDK_DEBUG", ""}}, with({{"GDK_DEBUG", "gl-disable"}}),
-         keptWith({{"GDK_DEBUG", ""}})},
-        {"GTK 4.8, GL already off in the user's GDK_DEBUG", false, 8, {{"GDK_DEBUG", "portals:GL-DISABLE"}},
-         with({{"GDK_DEBUG", "portals:GL-DISABLE"}}), cpuKept},
-        {"GTK 4.8, every GDK_DEBUG item", false, 8, {{"GDK_DEBUG", "all"}}, with({{"GDK_DEBUG", "all"}}), cpuKept},
-        {"GTK 4.8, an item that only starts like it", false, 8, {{"GDK_DEBUG", "gl-disable-gles"}},
-         with({{"GDK_DEBUG", "gl-disable-gles,gl-disable"}}), keptWith({{"GDK_DEBUG", "gl-disable-gles"}})},
-        {"GTK 4.14 still reads GDK_DEBUG", false, 14, {{"GDK_DISABLE", "vulkan"}},
-         with({{"GDK_DEBUG", "gl-disable"}, {"GDK_DISABLE", "vulkan"}}), keptWith({{"GDK_DEBUG", std::nullopt}})},
-        {"GTK 4.16 reads GDK_DISABLE", false, 16, {{"GDK_DEBUG", "portals"}},
-         with({{"GDK_DEBUG", "portals"}, {"GDK_DISABLE", "gl"}}), keptWith({{"GDK_DISABLE", std::nullopt}})},
-        {"GTK 4.18, the user's GDK_DISABLE is added to", false, 18, {{"GDK_DISABLE", "vulkan"}},
-         with({{"GDK_DISABLE", "vulkan,gl"}}), keptWith({{"GDK_DISABLE", "vulkan"}})},
-        {"the user chose GTK's GL renderer", false, 8, {{"GSK_RENDERER", "ngl"}},
-         {{"GSK_RENDERER", "ngl"}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}},
-         {{"WEBKIT_SKIA_ENABLE_CPU_RENDERING", std::nullopt}}},
-        {"the user chose WebKit's GPU painting", false, 8, {{"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "0"}},
-         {{"GSK_RENDERER", "cairo"}, {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "0"}}, {{"GSK_RENDERER", std::nullopt}}},
-        {"the user chose the CPU renderers themselves", false, 8, cpu, with({{"GDK_DEBUG", "gl-disable"}}),
-         {{"GDK_DEBUG", std::nullopt}}},
+    const std::string cpu = ";GSK_RENDERER=cairo;WEBKIT_SKIA_ENABLE_CPU_RENDERING=1";
+    const std::string cpuKept = ";GSK_RENDERER;WEBKIT_SKIA_ENABLE_CPU_RENDERING";
+    const struct {
+        const char* name;
+        bool gpu;
+        unsigned gtkMinorVersion;
+        std::string userSet;
+        std::string expected;  // the shell's environment afterwards
+        std::string kept;      // what the choice hands back: the changed variables as they were
+    } cases[] = {
+        {"a GPU: nothing changes", true, 8, "GDK_DEBUG=portals", "GDK_DEBUG=portals", ""},
+        {"GTK 4.8, nothing set", false, 8, "", "GDK_DEBUG=gl-disable" + cpu, "GDK_DEBUG" + cpuKept},
+        {"GTK 4.8, the user's GDK_DEBUG is added to", false, 8, "GDK_DEBUG=portals", "GDK_DEBUG=portals,gl-disable" + cpu,
+         "GDK_DEBUG=portals" + cpuKept},
+        {"GTK 4.8, an empty GDK_DEBUG", false, 8, "GDK_DEBUG=", "GDK_DEBUG=gl-disable" + cpu, "GDK_DEBUG=" + cpuKept},
+        {"GTK 4.8, GL already off in the user's GDK_DEBUG", false, 8, "GDK_DEBUG=portals:GL-DISABLE",
+         "GDK_DEBUG=portals:GL-DISABLE" + cpu, cpuKept},
+        {"GTK 4.8, every GDK_DEBUG item", false, 8, "GDK_DEBUG=all", "GDK_DEBUG=all" + cpu, cpuKept},
+        {"GTK 4.8, an item that only starts like it", false, 8, "GDK_DEBUG=gl-disable-gles",
+         "GDK_DEBUG=gl-disable-gles,gl-disable" + cpu, "GDK_DEBUG=gl-disable-gles" + cpuKept},
+        {"GTK 4.14 still reads GDK_DEBUG", false, 14, "GDK_DISABLE=vulkan", "GDK_DEBUG=gl-disable;GDK_DISABLE=vulkan" + cpu,
+         "GDK_DEBUG" + cpuKept},
+        {"GTK 4.16 reads GDK_DISABLE", false, 16, "GDK_DEBUG=portals", "GDK_DEBUG=portals;GDK_DISABLE=gl" + cpu,
+         "GDK_DISABLE" + cpuKept},
+        {"GTK 4.18, the user's GDK_DISABLE is added to", false, 18, "GDK_DISABLE=vulkan", "GDK_DISABLE=vulkan,gl" + cpu,
+         "GDK_DISABLE=vulkan" + cpuKept},
+        {"the user chose GTK's GL renderer", false, 8, "GSK_RENDERER=ngl",
+         "GSK_RENDERER=ngl;WEBKIT_SKIA_ENABLE_CPU_RENDERING=1", "WEBKIT_SKIA_ENABLE_CPU_RENDERING"},
+        {"the user chose WebKit's GPU painting", false, 8, "WEBKIT_SKIA_ENABLE_CPU_RENDERING=0",
+         "GSK_RENDERER=cairo;WEBKIT_SKIA_ENABLE_CPU_RENDERING=0", "GSK_RENDERER"},
+        {"the user chose the CPU renderers themselves", false, 8, cpu, "GDK_DEBUG=gl-disable" + cpu, "GDK_DEBUG"},
     };
     const fs::path root = fs::temp_directory_path() / ("lorvane-choice-" + std::to_string(::getpid()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(root);
         const DeviceCase machine{"", {}, /* NVIDIA's driver as the GPU */ c.gpu, std::nullopt, c.gpu};
-        setVariables(c.userSet);
-        EXPECT_EQ(chooseRenderers(layOut(root, machine), c.gtkMinorVersion), c.kept);
-        EXPECT_EQ(currentVariables(), c.expected);
+        for (const char* name : kChoiceVariables) ::unsetenv(name);
+        for (const auto& [name, value] : parsed(c.userSet)) ::setenv(name.c_str(), value->c_str(), 1);
+        EXPECT_EQ(chooseRenderers(layOut(root, machine), c.gtkMinorVersion), parsed(c.kept));
+        ShellOnlyVariables now;
+        for (const char* name : kChoiceVariables) {
+            if (const char* value = std::getenv(name)) now.emplace(name, value);
+        }
+        EXPECT_EQ(now, parsed(c.expected));
     }
     fs::remove_all(root);
-    setVariables({});
+    for (const char* name : kChoiceVariables) ::unsetenv(name);
 }
 
 }  // namespace

@@ -1,53 +1,47 @@
-// Helpers for tests on real processes and folders: temporary folders, scripts, bounded polling.
+// Helpers for the tests on real processes and folders: a temporary folder, files, processes seen
+// through /proc, and bounded polling of what reports nothing to the test.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include "platform/process_launcher.h"
+
 namespace lorvane::posix_test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with everything in it. Canonical,
+// so that it compares equal with the working directory a child reports.
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lorvane-posix-XXXXXX").string();
+        std::string pattern = (fs::temp_directory_path() / "lorvane-posix-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        // Canonical, so that it compares equal with what a child's `pwd -P` prints.
-        path_ = std::filesystem::canonical(pattern);
+        path = fs::canonical(pattern);
     }
     ~TempDir() {
         std::error_code error;
-        std::filesystem::remove_all(path_, error);
+        fs::remove_all(path, error);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    fs::path path;
 };
-
-inline void writeFile(const std::string& path, const std::string& content, mode_t mode = 0644) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-    ::chmod(path.c_str(), mode);
-}
-
-// A /bin/sh script with the given body, executable by its owner.
-inline std::string writeScript(const std::string& path, const std::string& body) {
-    writeFile(path, "#!/bin/sh\n" + body, 0755);
-    return path;
-}
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -56,20 +50,81 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// Polls `condition` until it holds or `limit` has passed: for waiting on real processes, which
-// report nothing to the test. True when the condition held.
+// Writes `content` with `mode`, making the folders above it; returns the path.
+inline std::string writeFile(const std::string& path, const std::string& content, mode_t mode = 0644) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    ::chmod(path.c_str(), mode);
+    return path;
+}
+
+inline bool contains(const std::string& path, const std::string& text) {
+    return readFile(path).find(text) != std::string::npos;
+}
+
+// The pid a script wrote into `file`, or -1.
+inline pid_t pidIn(const std::string& file) {
+    const std::string text = readFile(file);
+    return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
+}
+
+inline std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+    return parts;
+}
+
+inline std::string linkOf(const fs::path& path) {
+    std::error_code error;
+    return fs::read_symlink(path, error).string();
+}
+
+// A process as the kernel shows it: argv and environment as they were at exec, working directory,
+// and where each open descriptor leads.
+struct Seen {
+    std::vector<std::string> argv;
+    std::string cwd;
+    Environment environment;
+    std::map<std::string, std::string> descriptors;
+};
+
+inline Seen seen(pid_t pid) {
+    const fs::path process = "/proc/" + std::to_string(pid);
+    Seen seen{split(readFile(process / "cmdline"), '\0'), linkOf(process / "cwd"), {}, {}};
+    for (const auto& entry : split(readFile(process / "environ"), '\0')) {
+        seen.environment.emplace(entry.substr(0, entry.find('=')), entry.substr(entry.find('=') + 1));
+    }
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator(process / "fd", error)) {
+        seen.descriptors[fd.path().filename().string()] = linkOf(fd.path());
+    }
+    return seen;
+}
+
+// True while `pid` runs: it exists and is not a zombie.
+inline bool alive(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto nameEnd = stat.rfind(')');
+    return nameEnd != std::string::npos && stat.size() > nameEnd + 2 && stat[nameEnd + 2] != 'Z';
+}
+
+// Orphans of the test's children come to the test process, standing in for the desktop session's
+// subreaper, for as long as this lives.
+struct Subreaper {
+    Subreaper() { EXPECT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+    ~Subreaper() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
+};
+
+// Polls `condition` until it holds or `seconds` have passed: for real processes and files.
 template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+bool eventually(Condition condition, double seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         if (condition()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-}
-
-inline bool fileContains(const std::string& path, const std::string& text) {
-    return readFile(path).find(text) != std::string::npos;
 }
 
 }  // namespace lorvane::posix_test

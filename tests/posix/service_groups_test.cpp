@@ -1,10 +1,9 @@
 // Services as process groups, for real: SIGTERM to the whole group, the grace, SIGKILL to what is
-// left; and children kept apart from the terminal signals aimed at the shell.
+// left; what a shell killed outright leaves behind, and the next start's sweep of it.
 #include <csignal>
-#include <filesystem>
+#include <regex>
 #include <string>
 
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,150 +11,198 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_platform.h"
-#include "forked_shell.h"
 #include "posix_test_support.h"
 
 namespace lorvane {
 namespace {
 
-using posix_test::TempDir;
-using posix_test::eventually;
-using posix_test::fileContains;
+using namespace posix_test;
 
-bool processExists(pid_t pid) { return std::filesystem::exists("/proc/" + std::to_string(pid)); }
+// Every script is started with: $1 a file noting "ready" once its traps are set and then each
+// signal it handles, $2 a FIFO nobody writes (waiting on it, a handled signal interrupts the open,
+// and no child of its own is left behind by a SIGKILL), $3 a file for a grandchild's pid.
+const std::string kNoting = "trap 'echo TERM >> \"$1\"' TERM\ntrap 'echo WINCH >> \"$1\"' WINCH\necho ready >> \"$1\"\n"
+                            "while :; do read line < \"$2\"; done\n";
+// An ignored signal stays ignored across fork and exec: the grandchild ignores SIGTERM too.
+const std::string kStubborn = "trap '' TERM\nsleep 600 &\necho $! > \"$3\"\n" + kNoting;
+// Not the script's own child but a member of its group: only a signal to the group reaches it.
+const std::string kPolite = "sleep 600 &\necho $! > \"$3\"\necho ready >> \"$1\"\nwait\n";
+const std::string kGoneAtOnce = "sleep 600 &\necho $! > \"$3\"\necho ready >> \"$1\"\n";
 
-pid_t pidIn(const std::string& file) {
-    const std::string text = posix_test::readFile(file);
-    return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
+LaunchSpec service(const TempDir& dir, const std::string& name, const std::string& body, ChildLifetime lifetime) {
+    if (!fs::exists(dir / "fifo")) {
+        EXPECT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    }
+    LaunchSpec spec;
+    spec.executable = writeFile(dir / name + ".sh", "#!/bin/sh\n" + body, 0755);
+    spec.arguments = {dir / name, dir / "fifo", dir / name + ".gc"};
+    spec.output = ChildOutput::nullDevice();
+    spec.lifetime = lifetime;
+    return spec;
 }
 
-// Orphans of the services come to the test process, standing in for the desktop session's
-// subreaper, which reaps them; the test reaps only the grandchild it knows by pid.
-class SubreaperScope {
-public:
-    SubreaperScope() { EXPECT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
-    ~SubreaperScope() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
-    SubreaperScope(const SubreaperScope&) = delete;
-    SubreaperScope& operator=(const SubreaperScope&) = delete;
-};
-
-// The scripts write "ready" to $1 once their traps are set, the pid of any grandchild to $2, and
-// note each SIGTERM they handle in $1. A service that survives SIGTERM waits by opening the FIFO
-// $3, which nobody writes (a handled signal interrupts the open).
-struct ServiceCase {
-    const char* name;
-    const char* body;
-    bool hasGrandchild;
-    bool survivesSigterm;
-};
-
-const ServiceCase kServiceCases[] = {
-    {"ends on SIGTERM", "echo ready > \"$1\"\nexec sleep 600\n", false, false},
-    // The grandchild is not the shell's child: only a signal to the group reaches it.
-    {"ends on SIGTERM, with a grandchild", "sleep 600 &\necho $! > \"$2\"\necho ready > \"$1\"\nwait\n", true, false},
-    {"handles SIGTERM and stays",
-     "trap 'echo TERM >> \"$1\"' TERM\necho ready > \"$1\"\nwhile :; do read line < \"$3\"; done\n", false, true},
-    // An ignored signal stays ignored across fork and exec, so the grandchild ignores SIGTERM too.
-    {"handles SIGTERM and stays, with a grandchild that ignores it",
-     "trap '' TERM\nsleep 600 &\necho $! > \"$2\"\ntrap 'echo TERM >> \"$1\"' TERM\necho ready > \"$1\"\n"
-     "while :; do read line < \"$3\"; done\n",
-     true, true},
-};
-
-TEST(ServiceGroupsTest, SigtermGoesToTheGroupAndWhatIgnoresItIsKilledOnceTheGraceHasPassed) {
-    for (const ServiceCase& c : kServiceCases) {
+TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
+    const struct {
+        const char* name;
+        const std::string& script;
+        bool goneBeforeQuit;  // terminate() then finds it reaped and must send nothing: the pid may be reused
+        bool outlivesSigterm;
+        ChildExit serviceExit;
+    } cases[] = {
+        {"ends on SIGTERM, with a grandchild", kPolite, false, false, {ChildExit::Kind::Signalled, SIGTERM}},
+        {"stays, with a grandchild that ignores it", kStubborn, false, true, {ChildExit::Kind::Signalled, SIGKILL}},
+        {"gone before the quit, its grandchild still in the group", kGoneAtOnce, true, true,
+         {ChildExit::Kind::Exited, 0}},
+    };
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        SubreaperScope subreaper;
-        ASSERT_EQ(::mkfifo((dir / "never-written").c_str(), 0600), 0);
+        Subreaper subreaper;
         LinuxProcessLauncher launcher;
-        LaunchSpec spec;
-        spec.executable = posix_test::writeScript(dir / "service.sh", c.body);
-        spec.arguments = {dir / "log", dir / "grandchild", dir / "never-written"};
-        spec.output = ChildOutput::nullDevice();
-        spec.lifetime = ChildLifetime::EndsWithShell;
-        auto launched = launcher.launchChild(spec);
+        auto launched = launcher.launchChild(service(dir, "service", c.script, ChildLifetime::EndsWithShell));
         ASSERT_TRUE(launched.ok()) << launched.reason();
-        const auto service = launched.value();
-        // Should the test fail, nothing of the service outlives the row.
-        const std::shared_ptr<void> cleanup(nullptr, [&](void*) { service->killGroup(); });
-        ASSERT_TRUE(eventually([&] { return fileContains(dir / "log", "ready"); }));
-        const pid_t grandchild = c.hasGrandchild ? pidIn(dir / "grandchild") : -1;
-        ASSERT_NE(grandchild, 0);
+        const auto child = launched.value();
+        const std::shared_ptr<void> cleanup(nullptr, [&](void*) { child->killGroup(); });
+        ASSERT_TRUE(eventually([&] { return contains(dir / "service", "ready"); }));
+        const pid_t grandchild = pidIn(dir / "service.gc");
+        ASSERT_GT(grandchild, 0);
+        if (c.goneBeforeQuit) {
+            ASSERT_TRUE(eventually([&] { return !child->isRunning(); }));
+        }
 
-        // The shutdown pass, then the grace on a clock of the test's own, from 100 s.
-        service->terminate();
-        ServiceGrace grace(launcher, 100.0);
-        const auto reapGrandchild = [&] {
-            if (grandchild > 0) ::waitpid(grandchild, nullptr, WNOHANG);
+        child->terminate();
+        ServiceGrace grace(launcher, 100.0);  // on a clock of the test's own
+        // An orphaned grandchild is the test's to reap, as the session's subreaper would.
+        int grandchildStatus = 0;
+        const auto poll = [&](double now) {
+            ::waitpid(grandchild, &grandchildStatus, WNOHANG);
+            return grace.poll(now);
         };
-        if (c.survivesSigterm) {
-            ASSERT_TRUE(eventually([&] { return fileContains(dir / "log", "TERM"); }));
-            reapGrandchild();
-            EXPECT_FALSE(grace.poll(102.9)) << "ended before the grace had passed";
-            EXPECT_TRUE(service->isRunning());
+        if (c.outlivesSigterm) {
+            if (!c.goneBeforeQuit) {
+                ASSERT_TRUE(eventually([&] { return contains(dir / "service", "TERM"); }));
+            }
+            EXPECT_FALSE(poll(102.9));
+            EXPECT_FALSE(grace.killed()) << "killed before the grace had passed";
+            // Killed at its end; the grandchild, unreaped, keeps the group for the reap time, after
+            // which nothing more is waited for.
+            EXPECT_FALSE(grace.poll(103.0));
+            EXPECT_TRUE(grace.killed());
+            EXPECT_TRUE(grace.poll(104.0));
         }
         // From here the real processes get one second of real time, the reap time.
-        const double now = c.survivesSigterm ? 103.0 : 100.0;
-        EXPECT_TRUE(eventually([&] { return reapGrandchild(), grace.poll(now); }, std::chrono::seconds(1)));
-
-        EXPECT_EQ(grace.killed(), c.survivesSigterm);
-        EXPECT_EQ(service->exit(), (ChildExit{ChildExit::Kind::Signalled, c.survivesSigterm ? SIGKILL : SIGTERM}));
-        EXPECT_FALSE(processExists(service->pid())) << "the service is left as a zombie";
-        if (grandchild > 0) {
-            EXPECT_FALSE(processExists(grandchild)) << "the grandchild is left";
+        EXPECT_TRUE(eventually([&] { return poll(c.outlivesSigterm ? 103.0 : 100.0); }, 1));
+        EXPECT_EQ(grace.killed(), c.outlivesSigterm);
+        EXPECT_EQ(child->exit(), c.serviceExit);
+        // An orphan from the start, so surely reaped here: a SIGTERM was sent after the reap.
+        if (c.goneBeforeQuit) {
+            EXPECT_EQ(WTERMSIG(grandchildStatus), SIGKILL);
+        }
+        for (const pid_t pid : {static_cast<pid_t>(child->pid()), grandchild}) {
+            EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << pid << " is left";
         }
         EXPECT_TRUE(launcher.servicesEnded());
     }
 }
 
-// A terminal's Ctrl+C and hang-up go to the shell's process group. The "shell" is a forked
-// process that leads a group of its own, ignores both signals, as the desktop does by handling
-// them, and launches one child of each lifetime; children start with default dispositions, so a
-// child still in the shell's group would die.
-TEST(ServiceGroupsTest, ChildrenOfEitherLifetimeSurviveTerminalSignalsToTheShellsGroup) {
+// A terminal's hang-up and Ctrl+C go to the shell's process group; then the shell is killed
+// outright. Its services hear the parent-death SIGTERM, the launcher script hears nothing, and
+// the next start's sweep ends only what the record proves to be the dead shell's.
+TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatTheyLeft) {
     TempDir dir;
-    SubreaperScope subreaper;
-    ASSERT_EQ(::mkfifo((dir / "never-written").c_str(), 0600), 0);
-    const std::string script = posix_test::writeScript(
-        dir / "child.sh", "trap 'echo WINCH >> \"$1\"' WINCH\necho ready >> \"$1\"\nwhile :; do read line < \"$2\"; done\n");
-    std::vector<LaunchSpec> specs;
-    for (const ChildLifetime lifetime : {ChildLifetime::EndsWithShell, ChildLifetime::Independent}) {
-        LaunchSpec& spec = specs.emplace_back();
-        spec.executable = script;
-        spec.arguments = {dir / (lifetime == ChildLifetime::Independent ? "independent" : "service"), dir / "never-written"};
-        spec.output = ChildOutput::nullDevice();
-        spec.lifetime = lifetime;
+    Subreaper subreaper;
+    const std::string records = dir / "services";
+    const LaunchSpec specs[] = {service(dir, "stubborn", kStubborn, ChildLifetime::EndsWithShell),
+                                service(dir, "polite", kPolite, ChildLifetime::EndsWithShell),
+                                service(dir, "independent", kNoting, ChildLifetime::Independent)};
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t shell = ::fork();
+    if (shell == 0) {
+        // A group of its own, so that the terminal's signals spare the test; the desktop handles
+        // both, which this stand-in does by ignoring them. Children start with default dispositions.
+        ::setpgid(0, 0);
+        ::signal(SIGHUP, SIG_IGN);
+        ::signal(SIGINT, SIG_IGN);
+        ServiceRecord record(records);
+        LinuxProcessLauncher launcher;
+        launcher.recordServicesIn(&record);
+        for (const LaunchSpec& spec : specs) {
+            auto child = launcher.launch(spec);
+            const int pid = child.ok() ? child.value()->pid() : -1;
+            (void)!::write(report[1], &pid, sizeof pid);
+        }
+        for (;;) ::pause();
     }
-    const auto forked = posix_test::forkShell(specs, {.recordFolder = std::nullopt, .ownGroupIgnoringTerminal = true});
-    const pid_t shell = forked.pid;
+    ::close(report[1]);
     ASSERT_GT(shell, 0) << "cannot fork";  // never let -1 reach kill() below: that is every process
-    const int pids[2] = {forked.launchedAll(2) ? forked.children[0] : -1, forked.launchedAll(2) ? forked.children[1] : -1};
-    const bool ready = shell > 0 && forked.launchedAll(2) && eventually([&] {
-        return fileContains(dir / "service", "ready") && fileContains(dir / "independent", "ready");
+    pid_t pids[3] = {-1, -1, -1};
+    for (pid_t& pid : pids) (void)!::read(report[0], &pid, sizeof pid);
+    ::close(report[0]);
+    const bool ready = pids[0] > 0 && pids[1] > 0 && pids[2] > 0 && eventually([&] {
+        return contains(dir / "stubborn", "ready") && contains(dir / "polite", "ready") &&
+               contains(dir / "independent", "ready");
     });
-
-    bool survived[2] = {false, false};
-    if (ready) {
-        ::kill(-shell, SIGHUP);
-        ::kill(-shell, SIGINT);
-        // Both are pending before kill() returns, and either would end the child before it could
-        // handle a later SIGWINCH.
-        for (int i = 0; i < 2; ++i) ::kill(pids[i], SIGWINCH);
-        survived[0] = eventually([&] { return fileContains(dir / "service", "WINCH"); }, std::chrono::seconds(2));
-        survived[1] = eventually([&] { return fileContains(dir / "independent", "WINCH"); }, std::chrono::seconds(2));
-    }
-    for (const int pid : pids) {
-        if (pid > 0) ::kill(pid, SIGKILL);
-    }
+    ::kill(-shell, SIGHUP);
+    ::kill(-shell, SIGINT);
     ::kill(shell, SIGKILL);
     ::waitpid(shell, nullptr, 0);
-    for (const int pid : pids) {
-        if (pid > 0) ::waitpid(pid, nullptr, 0);  // orphans of the shell, adopted here
+    // The shell's end has sent the parent-death signals before waitpid returned. dash runs traps in
+    // signal-number order, so a WINCH noted marks the point by which a HUP, INT or TERM would have.
+    ::kill(pids[0], SIGWINCH);
+    ::kill(pids[2], SIGWINCH);
+    eventually([&] { return contains(dir / "stubborn", "WINCH") && contains(dir / "independent", "WINCH"); }, 2);
+    const bool politeEnded = eventually([&] { return ::waitpid(pids[1], nullptr, WNOHANG) == pids[1]; }, 2);
+
+    // Records that must stop the sweep, naming a live service of the test's own: the record of a
+    // shell that still runs, and two of a dead shell, one from another boot and one whose leader's
+    // start time is not the recorded one.
+    LinuxProcessLauncher launcher;
+    LaunchSpec sleeper;
+    sleeper.executable = "/bin/sleep";
+    sleeper.arguments = {"600"};
+    sleeper.lifetime = ChildLifetime::EndsWithShell;
+    auto decoy = launcher.launchChild(sleeper);
+    ASSERT_TRUE(decoy.ok()) << decoy.reason();
+    const auto self = processIdentity(::getpid()).value();
+    const auto leader = processIdentity(decoy.value()->pid()).value();
+    const std::string boot = readFile("/proc/sys/kernel/random/boot_id");
+    const std::string group = "group " + std::to_string(decoy.value()->pid()) + " ";
+    const std::string running = records + "/shell-" + std::to_string(::getpid()) + "-" + std::to_string(self.startTime);
+    writeFile(running, "boot " + boot + group + std::to_string(leader.startTime) + "\n");
+    writeFile(running + "1", "boot another-boot\n" + group + std::to_string(leader.startTime) + "\n");
+    writeFile(running + "2", "boot " + boot + group + std::to_string(leader.startTime + 1) + "\n");
+
+    const int ended = ServiceRecord(records).sweep();
+    const bool stubbornGone = ::waitpid(pids[0], nullptr, WNOHANG) == pids[0];
+    const pid_t stubbornGrandchild = pidIn(dir / "stubborn.gc");
+    const pid_t politeGrandchild = pidIn(dir / "polite.gc");
+    const bool grandchildGone = eventually([&] { return !alive(stubbornGrandchild); }, 2);
+    const bool politeGrandchildLeft = alive(politeGrandchild);
+    const bool decoyLeft = decoy.value()->isRunning();
+    const bool onlyTheLiveShellsRecordLeft =
+        fs::exists(running) && std::distance(fs::directory_iterator(records), fs::directory_iterator()) == 1;
+
+    decoy.value()->killGroup();
+    // Each of these is the test's child, reaped or not, so its pid cannot have been reused.
+    for (const pid_t pid : {stubbornGone ? -1 : pids[0], pids[2], stubbornGrandchild, politeGrandchild}) {
+        if (pid <= 0) continue;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
     }
-    ASSERT_TRUE(ready) << "the forked shell could not launch its children";
-    EXPECT_TRUE(survived[0]) << "a service heard the terminal";
-    EXPECT_TRUE(survived[1]) << "the launcher script heard the terminal";
+    ASSERT_TRUE(ready) << "the forked shell could not start its children";
+    // Once or more: the death of each thread that was its parent in turn sends the signal again.
+    EXPECT_TRUE(std::regex_match(readFile(dir / "stubborn"), std::regex("ready\n(TERM\n)+WINCH\n")))
+        << readFile(dir / "stubborn");
+    EXPECT_EQ(readFile(dir / "independent"), "ready\nWINCH\n");
+    EXPECT_TRUE(politeEnded) << "no parent-death signal";
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(stubbornGone) << "the sweep returned before the service it killed had exited";
+    EXPECT_TRUE(grandchildGone) << "the service's grandchild survived the sweep";
+    // Its group's leader is gone, so nothing proves the group still ours: it is left alone.
+    EXPECT_TRUE(politeGrandchildLeft);
+    EXPECT_TRUE(decoyLeft);
+    EXPECT_TRUE(onlyTheLiveShellsRecordLeft);
 }
 
 }  // namespace
