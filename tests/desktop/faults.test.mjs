@@ -7,7 +7,7 @@ import path from 'node:path';
 import { test } from 'node:test';
 import { appForTest, quit } from './support/harness.mjs';
 import { press, waitForText } from './support/lanes.mjs';
-import { waitFor } from './support/process.mjs';
+import { waitFor } from './support/util.mjs';
 
 // One getUserMedia call for what ?ask= names (the microphone if nothing), its outcome as data: the
 // script of every asking page.

@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import { openMenuItems } from './support/a11y.mjs';
 import { appForTest } from './support/harness.mjs';
 import { lane, layoutForTest, press, view } from './support/lanes.mjs';
-import { waitFor } from './support/process.mjs';
+import { waitFor } from './support/util.mjs';
 
 const TEXT = 'Лорвейн';
 // On a French keyboard A, Z, Q and M lie elsewhere (as X keycodes); a shortcut goes with its letter.

@@ -4,9 +4,9 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
-import { BUNDLE, LorvaneApp, quit } from './support/harness.mjs';
+import { LorvaneApp, quit } from './support/harness.mjs';
 import { waitForText } from './support/lanes.mjs';
-import { run, waitFor } from './support/process.mjs';
+import { BUNDLE_DIR, run, waitFor } from './support/util.mjs';
 
 const installed = async () => (await run('dpkg-query', ['-W', '-f=${Status}', 'lorvane'])).stdout.includes('install ok installed');
 // dpkg refuses to start while another package tool holds its lock; that passes.
@@ -47,7 +47,7 @@ test('the .deb installs, its app starts from /usr/bin with the sample app, quits
   }
   assert.match((await run('file', ['-b', '/usr/bin/lorvane'])).stdout, /, stripped/);
   // The services' runtime is the bundle's own script, not a link into the machine that built it.
-  assert.deepEqual(fs.readFileSync('/usr/share/lorvane/runtime/node'), fs.readFileSync(path.join(BUNDLE, 'runtime/node')));
+  assert.deepEqual(fs.readFileSync('/usr/share/lorvane/runtime/node'), fs.readFileSync(path.join(BUNDLE_DIR, 'runtime/node')));
   assert.ok(fs.lstatSync('/usr/share/lorvane/runtime/node').isFile());
 
   app = new LorvaneApp({ installed: '/usr/bin/lorvane' });

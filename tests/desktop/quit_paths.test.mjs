@@ -9,7 +9,7 @@ import path from 'node:path';
 import { test } from 'node:test';
 import { LorvaneApp, write } from './support/harness.mjs';
 import { lane, press, view } from './support/lanes.mjs';
-import { processState, waitFor, waitPortsFree } from './support/process.mjs';
+import { processState, waitFor, waitPortsFree } from './support/util.mjs';
 
 const CYCLES = Number(process.env.LORVANE_QUIT_CYCLES ?? 1);
 // The shell gives the services 3 s after SIGTERM, then kills what is left; a second more for the

@@ -6,7 +6,7 @@ import path from 'node:path';
 import { test } from 'node:test';
 import { appForTest, quit } from './support/harness.mjs';
 import { layoutForTest, press, waitForText } from './support/lanes.mjs';
-import { waitFor } from './support/process.mjs';
+import { waitFor } from './support/util.mjs';
 
 const logHas = (app, pattern) => pattern.test(fs.existsSync(app.serverLog) ? fs.readFileSync(app.serverLog, 'utf8') : '');
 

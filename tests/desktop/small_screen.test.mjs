@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { appForTest } from './support/harness.mjs';
-import { run, waitFor } from './support/process.mjs';
+import { run, waitFor } from './support/util.mjs';
 
 test('on a 1280×800 screen the window opens as large as the screen', async (t) => {
   const app = appForTest(t);

@@ -7,7 +7,7 @@ import { test } from 'node:test';
 import { dialogs } from './support/a11y.mjs';
 import { appForTest, write } from './support/harness.mjs';
 import { lane, press } from './support/lanes.mjs';
-import { residentKiB, waitFor } from './support/process.mjs';
+import { residentKiB, waitFor } from './support/util.mjs';
 import fs from 'node:fs';
 
 const figures = process.env.LORVANE_RELIABILITY_FIGURES;

@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import { test } from 'node:test';
 import { appForTest } from './support/harness.mjs';
 import { coloursIn, copyText, coverWindow, lane, press, view } from './support/lanes.mjs';
-import { waitFor } from './support/process.mjs';
+import { waitFor } from './support/util.mjs';
 
 const APP = 'http://127.0.0.1:3001/';
 

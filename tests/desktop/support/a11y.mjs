@@ -3,10 +3,10 @@
 // An alert's texts are labels that cannot be selected or copied, and whether a menu item is greyed
 // out shows nowhere else: this is how a test reads them.
 import { lane } from './lanes.mjs';
-import { runChecked } from './process.mjs';
+import { runChecked } from './util.mjs';
 
 const call = async (bus, ref, method, ...args) => (await runChecked('gdbus', ['call', '--address', bus, '--dest', ref.bus,
-  '--object-path', ref.path, '--method', method, ...args], { user: lane.user, timeout: 5000 })).trim();
+  '--object-path', ref.path, '--method', method, ...args], { as: lane.user, timeout: 5000 })).trim();
 // gdbus prints GVariant text: ('label',) or (<'Доступно'>,), with \' or "…" for quotes.
 const text = (answer) => /^\(<?(['"])([\s\S]*)\1>?,\)$/.exec(answer)?.[2].replace(/\\(.)/g, '$1') ?? answer;
 const children = async (bus, ref) => [...(await call(bus, ref, 'org.a11y.atspi.Accessible.GetChildren'))

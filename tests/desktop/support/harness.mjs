@@ -4,23 +4,14 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { lane, press } from './lanes.mjs';
-import { processesWithMarker, start, stop, waitFor, waitPortsFree } from './process.mjs';
+import { BUNDLE_DIR, processesWithMarker, readJson, startProcess, stopProcess, waitFor, waitPortsFree } from './util.mjs';
 
 const BUILD = process.env.LORVANE_BUILD_DIR;
-export const BUNDLE = path.join(BUILD, 'share/lorvane');
 
 export function write(file, text, mode = 0o644) {
   fs.mkdirSync(path.dirname(file), { recursive: true });
   fs.writeFileSync(file, text, { mode });
 }
-
-const readJson = (file) => {
-  try {
-    return JSON.parse(fs.readFileSync(file, 'utf8'));
-  } catch {
-    return null;
-  }
-};
 
 // Hands a folder and everything in it to the lane's user, who runs the app there.
 function handOver(entry) {
@@ -57,7 +48,7 @@ export class LorvaneApp {
     write(path.join(this.share, 'runtime/node'),
       `#!/bin/sh\nls -l /proc/self/fd > '${this.recordDir}/fds-'$$\nexec '${process.execPath}' "$@"\n`, 0o755);
     if (options.sample) {
-      for (const dir of ['server', 'voice-worker']) fs.cpSync(path.join(BUNDLE, dir), path.join(this.share, dir), { recursive: true });
+      for (const dir of ['server', 'voice-worker']) fs.cpSync(path.join(BUNDLE_DIR, dir), path.join(this.share, dir), { recursive: true });
       return;
     }
     const fixture = fs.readFileSync(new URL('./fixture.mjs', import.meta.url));
@@ -73,7 +64,7 @@ export class LorvaneApp {
     if (!this.bus) {
       handOver(this.root);
       this.busAddress = `unix:path=${this.root}/bus`;
-      this.bus = start('dbus-daemon', ['--session', '--nofork', `--address=${this.busAddress}`], { user: lane.user });
+      this.bus = startProcess('dbus-daemon', ['--session', '--nofork', `--address=${this.busAddress}`], { as: lane.user });
       await waitFor('the private session bus', () => fs.existsSync(`${this.root}/bus`));
       await waitPortsFree();
       await lane.beforeLaunch?.();
@@ -83,7 +74,7 @@ export class LorvaneApp {
       ...process.env, HOME: this.home, XDG_DATA_HOME: this.dataHome, XDG_STATE_HOME: this.stateHome, XDG_CACHE_HOME: `${this.home}/.cache`,
       XDG_CONFIG_HOME: `${this.home}/.config`, DBUS_SESSION_BUS_ADDRESS: this.busAddress, [name]: value, ...this.options.env, ...env,
     };
-    const handle = start(this.executable, [], { cwd: this.root, env: variables, user: lane.user });
+    const handle = startProcess(this.executable, [], { cwd: this.root, env: variables, as: lane.user });
     handle.env = variables;
     this.launches.push(handle);
     return handle;
@@ -126,17 +117,15 @@ export class LorvaneApp {
   mainWindow(timeout = 30_000) {
     const find = async () => (await lane.views()).find((v) => v.pid === this.first.pid && v.name === 'Lorvane');
     return waitFor('the Lorvane window', find, { timeout, interval: 200 }).catch((err) => {
-      throw new Error(`${err.message}; the app ${this.first.child.exitCode ?? 'runs'}, its last words: ${this.first.out.stderr.slice(-400)}`);
+      throw new Error(`${err.message}; the app ${this.first.child.exitCode ?? 'runs'}, its last words: ${this.first.stderr().slice(-400)}`);
     });
   }
 
-  async waitExit(handle = this.first, timeout = 10_000) {
-    let timer;
-    const late = new Promise((resolve) => { timer = setTimeout(resolve, timeout, null); });
-    const exit = await Promise.race([handle.exited, late]);
-    clearTimeout(timer);
-    if (!exit) throw new Error(`the app (pid ${handle.pid}) did not exit within ${timeout} ms`);
-    return { code: exit.code, signal: exit.signal };
+  waitExit(handle = this.first, timeout = 10_000) {
+    return waitFor(`the app (pid ${handle.pid}) to exit`, () => {
+      const { exitCode: code, signalCode: signal } = handle.child;
+      return (code !== null || signal !== null) && { code, signal };
+    }, { timeout, interval: 20 });
   }
 
   // Everything the app started, directly or not, that still runs.
@@ -146,7 +135,7 @@ export class LorvaneApp {
 
   // Ends whatever this app's test started, by pid, and its folder.
   async cleanup() {
-    for (const handle of this.launches) await stop(handle);
+    for (const handle of this.launches) await stopProcess(handle);
     for (const pid of this.leftovers()) {
       try {
         process.kill(pid, 'SIGKILL');
@@ -154,7 +143,7 @@ export class LorvaneApp {
         // ended meanwhile
       }
     }
-    await stop(this.bus);
+    await stopProcess(this.bus);
     await waitPortsFree().catch(() => {});
     // A web process still ending may write into its cache while the folder goes.
     fs.rmSync(this.root, { recursive: true, force: true, maxRetries: 5 });

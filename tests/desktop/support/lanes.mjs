@@ -8,7 +8,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { run, runChecked, start, stop, waitFor } from './process.mjs';
+import { run, runChecked, startProcess, stopProcess, waitFor } from './util.mjs';
 
 const HELPERS = process.env.LORVANE_DESKTOP_HELPERS;
 const COVER = new URL('./cover.py', import.meta.url).pathname;
@@ -58,7 +58,7 @@ const x11 = {
   },
   clipboard: async () => (await run('xclip', ['-o', '-selection', 'clipboard'])).stdout,
   screen: async ({ x, y, width, height }) => (await run('import', ['-window', 'root', '-crop', `${width}x${height}+${x}+${y}`,
-    '-depth', '8', 'ppm:-'], { binary: true })).stdout,
+    '-depth', '8', 'ppm:-'], { encoding: 'buffer' })).stdout,
   minimized: async (id) => /Iconic/.test((await run('xprop', ['-id', hex(id), 'WM_STATE'])).stdout),
   // The sizes of the icon a window hands the window manager, such as '48x48'.
   iconSizes: async (id) => (await run('xprop', ['-id', hex(id), '_NET_WM_ICON'])).stdout.match(/\d+ x \d+/g).map((s) => s.replace(' x ', 'x')),
@@ -75,7 +75,7 @@ async function startX11() {
   // another run's socket is out of sight). Without -noreset it would start afresh whenever its
   // last client leaves, refusing the next app meanwhile.
   for (let number = 200 + (process.pid % 500); ; number += 1) {
-    const xvfb = start('Xvfb', [`:${number}`, '-displayfd', '3', '-screen', '0', `${WIDTH}x${HEIGHT}x24`, '-nolisten', 'tcp', '-noreset'],
+    const xvfb = startProcess('Xvfb', [`:${number}`, '-displayfd', '3', '-screen', '0', `${WIDTH}x${HEIGHT}x24`, '-nolisten', 'tcp', '-noreset'],
       { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
     const up = await new Promise((resolve) => {
       xvfb.child.stdio[3].once('data', () => resolve(true));
@@ -86,8 +86,8 @@ async function startX11() {
       process.env.DISPLAY = `:${number}`;
       break;
     }
-    if (!/already active|lock/i.test(xvfb.out.stderr)) {
-      throw new Error(`Xvfb :${number} ended before it took clients: ${xvfb.out.stderr.trim()}`);
+    if (!/already active|lock/i.test(xvfb.stderr())) {
+      throw new Error(`Xvfb :${number} ended before it took clients: ${xvfb.stderr().trim()}`);
     }
   }
   delete process.env.WAYLAND_DISPLAY;
@@ -96,10 +96,10 @@ async function startX11() {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-wm-'));
   owned.push(home);
   for (let attempt = 1; ; attempt += 1) {
-    const wm = own(start('openbox', ['--sm-disable'], { env: { ...process.env, HOME: home, XDG_CONFIG_HOME: home } }));
+    const wm = own(startProcess('openbox', ['--sm-disable'], { env: { ...process.env, HOME: home, XDG_CONFIG_HOME: home } }));
     const managing = () => (wm.child.exitCode !== null ? 'ended' : run('wmctrl', ['-m']).then((r) => r.code === 0 && 'managing'));
     if (await waitFor('openbox to manage the display', managing, { timeout: 20_000 }) === 'managing') return x11;
-    if (attempt === 3) throw new Error(`openbox ended at start: ${wm.out.stderr}`);
+    if (attempt === 3) throw new Error(`openbox ended at start: ${wm.stderr()}`);
   }
 }
 
@@ -125,7 +125,7 @@ function userId(flag) {
 
 const wayland = {
   name: 'wayland',
-  swaymsg: (...args) => runChecked('swaymsg', args, { user: wayland.user }),
+  swaymsg: (...args) => runChecked('swaymsg', args, { as: wayland.user }),
   // sway's windows, found in its tree; it does not raise a window it activates, so none is on top.
   async views() {
     const found = [];
@@ -149,8 +149,8 @@ const wayland = {
   async setLayout({ layout = 'us', variant = '', options = '', group = 0 } = {}) {
     const old = wayland.keyboard;
     wayland.keyboard = (async () => {
-      const keyboard = own(start(wayland.tool('lorvane_wayland_keyboard'), [layout, variant, options, String(group)],
-        { user: wayland.user, stdio: ['pipe', 'pipe', 'pipe'] }));
+      const keyboard = own(startProcess(wayland.tool('lorvane_wayland_keyboard'), [layout, variant, options, String(group)],
+        { as: wayland.user, stdio: ['pipe', 'pipe', 'pipe'] }));
       const ready = await keyboard.ask();
       if (ready !== 'ready') throw new Error(`the virtual keyboard did not start: ${ready}`);
       return keyboard;
@@ -158,9 +158,9 @@ const wayland = {
     await wayland.keyboard;
     if (old) await (await old).child.stdin.end();
   },
-  clipboard: async () => (await run('wl-paste', ['--no-newline'], { user: wayland.user })).stdout,
+  clipboard: async () => (await run('wl-paste', ['--no-newline'], { as: wayland.user })).stdout,
   screen: async ({ x, y, width, height }) => (await run('grim', ['-t', 'ppm', '-g', `${x},${y} ${width}x${height}`, '-'],
-    { user: wayland.user, binary: true })).stdout,
+    { as: wayland.user, encoding: 'buffer' })).stdout,
   // sway keeps no minimised windows: the request is ignored and nothing shows it.
   minimized: async () => null,
   launchVariable: 'XDG_ACTIVATION_TOKEN',
@@ -186,9 +186,9 @@ async function startWayland() {
   fs.chmodSync(runtime, 0o700);
   Object.assign(process.env, { XDG_RUNTIME_DIR: runtime, WLR_BACKENDS: 'headless', WLR_LIBINPUT_NO_DEVICES: '1', WLR_RENDERER: 'pixman' });
   delete process.env.DISPLAY;
-  const sway = own(start('sway', ['-c', path.join(runtime, 'sway.config')], { user: wayland.user, cwd: runtime, env: { ...process.env, HOME: runtime } }));
+  const sway = own(startProcess('sway', ['-c', path.join(runtime, 'sway.config')], { as: wayland.user, cwd: runtime, env: { ...process.env, HOME: runtime } }));
   const [display, ipc] = await waitFor('sway to listen', () => {
-    if (sway.child.exitCode !== null) throw new Error(`sway ended (${sway.child.exitCode}): ${sway.out.stderr.trim().split('\n').slice(-3)}`);
+    if (sway.child.exitCode !== null) throw new Error(`sway ended (${sway.child.exitCode}): ${sway.stderr().trim().split('\n').slice(-3)}`);
     const sockets = [/^wayland-\d+$/, /^sway-ipc\..*\.sock$/].map((name) => fs.readdirSync(runtime).find((n) => name.test(n)));
     return sockets.every(Boolean) && sockets;
   }, { timeout: 20_000 });
@@ -247,8 +247,8 @@ export async function coloursIn({ x, y, width, height }) {
 // launchEnvironment() is what a launcher started from it hands the program it starts: an
 // activation token on Wayland, a startup id on X11, each vouched for by the person's last key.
 export async function coverWindow(t) {
-  const cover = start('/usr/bin/python3', [lane.tool(COVER)], { user: lane.user, stdio: ['pipe', 'pipe', 'pipe'] });
-  t.after(() => stop(cover));
+  const cover = startProcess('/usr/bin/python3', [lane.tool(COVER)], { as: lane.user, stdio: ['pipe', 'pipe', 'pipe'] });
+  t.after(() => stopProcess(cover));
   const found = await waitFor('the covering window to get the keyboard', async () => (await lane.views()).find((v) => v.name === 'cover' && v.focused));
   await press('shift');
   return {
