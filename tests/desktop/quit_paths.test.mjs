@@ -12,6 +12,8 @@ import { lane, press, view } from './support/lanes.mjs';
 import { processState, waitFor, waitPortsFree } from './support/util.mjs';
 
 const CYCLES = Number(process.env.LORVANE_QUIT_CYCLES ?? 1);
+const FIGURES = process.env.LORVANE_RELIABILITY_FIGURES;
+const record = (line) => FIGURES && fs.appendFileSync(FIGURES, `${JSON.stringify(line)}\n`);
 // The shell gives the services 3 s after SIGTERM, then kills what is left; a second more for the
 // kernel. The window goes well inside the grace: it must not wait for the services.
 const GRACE_MS = 3000;
@@ -52,77 +54,85 @@ exec sleep 600
 `;
 
 // Milliseconds until `done` holds, or null if it does not within `timeout`.
-const timeUntil = (what, done, timeout, elapsed) => waitFor(what, done, { timeout, interval: 10 }).then(elapsed, () => null);
+const timeUntil = (what, done, timeout, since) => waitFor(what, done, { timeout, interval: 10 }).then(() => Date.now() - since, () => null);
+const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+
+// What each figure of a cycle must be; a figure that is not is a fault of that cycle.
+const CHECKS = {
+  extraDescriptors: (n) => n === 0,
+  environmentDifferences: (list) => list.length === 0,
+  exit: (exit, row) => same(exit, row.killed ? { code: null, signal: 'SIGKILL' } : { code: 0, signal: null }),
+  slowestWindowGoneMs: (ms) => ms < WINDOW_GOES_WITHIN_MS,
+  // The well-behaved server ends on its SIGTERM, long before the grace would run out.
+  slowestServerStopMs: (ms) => ms < GRACE_MS,
+  slowestStopMs: (ms, row) => row.killed || ms !== null,
+  // After a kill: each service heard its parent-death signal within 2 s; the worker, which ignores
+  // it, stays with both helpers until the next start, whose sweep leaves only the server's helper.
+  heardMs: (list, row) => !row.killed || list.every((ms) => ms <= 2000),
+  leftAfterKill: (left, row) => !row.killed || left === 'worker,serverHelper,workerHelper',
+  leftAfterNext: (left, row) => !row.killed || left === 'serverHelper',
+  leftovers: (list) => list.length === 0,
+  zombies: (list) => list.length === 0,
+  portsBusy: (n) => n === 0,
+  logsBad: (list) => list.length === 0,
+  launcherSurvived: (alive) => alive,
+};
 
 async function cycle(row) {
   const app = new LorvaneApp({ server: { grandchild: true }, worker: { grandchild: true, ignoresTerm: true } });
-  const faults = [];
   const figures = {};
   let launched = false;
   try {
     write(path.join(app.dataHome, 'Lorvane/backend/start-lorvane.sh'), LAUNCHER(app.recordDir), 0o755);
     await app.launch();
-    const window = await app.mainWindow(60_000);
     // A busy machine can take long to bring WebKit up; the cycle is about the quit.
+    const window = await app.mainWindow(60_000);
     await app.waitLoaded(60_000);
     const [server, worker] = await Promise.all(['server', 'worker'].map((role) => app.waitRecord(role, 'to listen', (r) => r.listening)));
-    const launcher = await waitFor('the launcher to start', () => Number(fs.readFileSync(`${app.recordDir}/launcher.pid`, 'utf8')));
+    const launcherPid = () => Number(fs.readFileSync(`${app.recordDir}/launcher.pid`, 'utf8'));
+    const launcher = await waitFor('the launcher to start', launcherPid);
     launched = true;
     const trees = { server: server.pid, worker: worker.pid, serverHelper: server.grandchild, workerHelper: worker.grandchild };
     const running = () => Object.keys(trees).filter((name) => processState(trees[name]) === 'running');
 
     // Descriptors beyond 0-2 that each child was started with (ls adds one of its own), and the
     // launcher's environment against the one the app was started with.
-    const extra = [server.pid, worker.pid, launcher].map((pid) => fs.readFileSync(`${app.recordDir}/fds-${pid}`, 'utf8').match(/ -> /g).length - 4);
-    const environment = fs.readFileSync(`${app.recordDir}/launcher.env`, 'latin1').split('\0').filter(Boolean).sort();
-    const expected = Object.entries(app.first.env).map(([k, v]) => `${k}=${v}`).sort();
-    const environmentDifferences = [...new Set([...environment, ...expected])].filter((e) => !environment.includes(e) || !expected.includes(e));
-    figures.hygiene = { kind: 'hygiene', children: 3, extraDescriptors: extra.reduce((a, b) => a + b), environmentDifferences: environmentDifferences.length };
-    if (extra.some(Boolean)) faults.push(`descriptors beyond 0-2 at exec (server, worker, launcher): ${extra}`);
-    if (environmentDifferences.length) faults.push(`the launcher's environment differs: ${environmentDifferences}`);
+    figures.extraDescriptors = [server.pid, worker.pid, launcher]
+      .reduce((sum, pid) => sum + fs.readFileSync(`${app.recordDir}/fds-${pid}`, 'utf8').match(/ -> /g).length - 4, 0);
+    const environment = fs.readFileSync(`${app.recordDir}/launcher.env`, 'latin1').split('\0').filter(Boolean);
+    const expected = Object.entries(app.first.env).map(([k, v]) => `${k}=${v}`);
+    figures.environmentDifferences = [...new Set([...environment, ...expected])].filter((e) => !environment.includes(e) || !expected.includes(e));
 
     await row.quit(app, window);
     const quitAt = Date.now();
-    const elapsed = () => Date.now() - quitAt;
-    const windowGone = timeUntil('the window to go', async () => !(await view(window.id)), 8000, elapsed);
-    const serverEnded = timeUntil('the server to end', () => !running().includes('server'), 8000, elapsed);
-    const treesEnded = timeUntil('both trees to end', () => running().length === 0, GRACE_MS + 1500, elapsed);
-    const exit = await app.waitExit(app.first, 20_000);
-    figures.slowestExitMs = elapsed();
-    const expectedExit = row.killed ? { code: null, signal: 'SIGKILL' } : { code: 0, signal: null };
-    if (JSON.stringify(exit) !== JSON.stringify(expectedExit)) faults.push(`exit ${JSON.stringify(exit)}`);
+    const windowGone = timeUntil('the window to go', async () => !(await view(window.id)), 8000, quitAt);
+    const serverEnded = timeUntil('the server to end', () => !running().includes('server'), 8000, quitAt);
+    const treesEnded = timeUntil('both trees to end', () => running().length === 0, GRACE_MS + 1500, quitAt);
+    figures.exit = await app.waitExit(app.first, 20_000);
+    figures.slowestExitMs = Date.now() - quitAt;
     figures.slowestWindowGoneMs = await windowGone;
-    if (!(figures.slowestWindowGoneMs < WINDOW_GOES_WITHIN_MS)) faults.push(`the window went ${figures.slowestWindowGoneMs} ms after the quit`);
-    // The well-behaved server ends on its SIGTERM, long before the grace would run out.
     figures.slowestServerStopMs = await serverEnded;
-    if (!(figures.slowestServerStopMs < GRACE_MS)) faults.push(`the server, which ends on SIGTERM, ended after ${figures.slowestServerStopMs} ms`);
-    const stopMs = await treesEnded;
+    figures.slowestStopMs = await treesEnded;
     const left = running();
     figures.grandchildrenLeft = left.filter((n) => n.endsWith('Helper')).length;
     figures.termIgnoringLeft = left.filter((n) => n === 'worker').length;
-    if (!row.killed) {
-      figures.slowestStopMs = stopMs;
-      if (stopMs === null) faults.push(`left ${GRACE_MS + 1500} ms after the quit: ${left}`);
-    } else {
+    if (row.killed) {
       // When each service heard its stop signal, as it noted it.
-      const heard = ['server', 'worker'].map((role) => Math.round((app.record(role).signals[0]?.at ?? Infinity) - quitAt));
-      if (heard.some((ms) => !(ms <= 2000))) faults.push(`the stop signal was heard after ${heard} ms`);
-      if (left.join() !== 'worker,serverHelper,workerHelper') faults.push(`left after the kill: ${left}`);
+      figures.heardMs = ['server', 'worker'].map((role) => Math.round((app.record(role).signals[0]?.at ?? Infinity) - quitAt));
+      figures.leftAfterKill = left.join();
       // The next start's sweep ends what a running leader proves the app's; it runs the launcher again.
       const next = await app.launch();
-      const nextWorker = await waitFor('the next start\'s worker', () => app.records('worker').find((r) => r.pid !== worker.pid && (r.listening || r.listenError)), { timeout: 60_000 });
-      if (nextWorker.listenError) faults.push(`the next start's worker could not listen: ${nextWorker.listenError}`);
+      await waitFor('the next start\'s worker to listen', () => app.records('worker').find((r) => r.pid !== worker.pid && r.listening), { timeout: 60_000 });
+      figures.leftAfterNext = running().join();
       figures.leftAfterNextStart = running().length;
-      if (running().join() !== 'serverHelper') faults.push(`left after the next start: ${running()}`);
       process.kill(next.pid, 'SIGTERM');
       await app.waitExit(next, 20_000);
     }
 
     // The web processes end once the shell is gone; the launcher (and after a kill the server's
     // orphaned helper) is left running by design.
-    const launchers = () => [launcher, Number(fs.readFileSync(`${app.recordDir}/launcher.pid`, 'utf8'))];
-    const strays = () => app.leftovers().filter((pid) => !launchers().includes(pid) && !(row.killed && pid === trees.serverHelper));
-    figures.leftovers = await waitFor('everything of the app to end', () => strays().length === 0 && [], { timeout: 8000 }).catch(() => strays());
+    const strays = () => app.leftovers().filter((pid) => ![launcher, launcherPid()].includes(pid) && !(row.killed && pid === trees.serverHelper));
+    figures.leftovers = await waitFor('everything of the app to end', () => strays().length === 0 && [], { timeout: 8000 }).catch(strays);
     figures.launcherSurvived = processState(launcher) === 'running';
     // Orphans are reaped by the session's subreaper; a zombie left is one nobody reaped.
     await waitFor('ended services to be reaped', () => [server.pid, worker.pid].every((pid) => processState(pid) === 'gone'), { timeout: 3000 }).catch(() => {});
@@ -131,19 +141,16 @@ async function cycle(row) {
     // Each log ends with the service's last words, written after the shell closed its own handle.
     // After a kill the next start has written them anew.
     figures.logsBad = row.killed ? [] : [[app.serverLog, 'server'], [app.voiceLog, 'worker']]
-      .filter(([log, role]) => fs.readFileSync(log, 'utf8') !== `${role} started\n${role} writes to stderr\nstopping on SIGTERM\n`)
-      .map(([log]) => `${path.basename(log)}: ${JSON.stringify(fs.readFileSync(log, 'utf8'))}`);
-    for (const [what, list] of [['left running', figures.leftovers], ['zombies', figures.zombies], ['bad logs', figures.logsBad]]) {
-      if (list.length) faults.push(`${what}: ${list.join('; ')}`);
-    }
-    if (figures.portsBusy) faults.push('the app\'s ports are still taken');
-    if (!figures.launcherSurvived) faults.push('the launcher did not outlive the app');
+      .map(([log, role]) => [path.basename(log), fs.readFileSync(log, 'utf8'), `${role} started\n${role} writes to stderr\nstopping on SIGTERM\n`])
+      .filter(([, text, expected]) => text !== expected).map(([log, text]) => `${log}: ${JSON.stringify(text)}`);
   } catch (err) {
-    faults.push(launched ? err.message : `launch: ${err.message}`);
+    figures.error = launched ? err.message : `launch: ${err.message}`;
   } finally {
-    await app.cleanup().catch((err) => faults.push(`cleanup: ${err.message}`));
+    await app.cleanup().catch((err) => { figures.error = `cleanup: ${err.message}`; });
   }
-  return { launched, faults, figures };
+  const faults = Object.entries(CHECKS).filter(([name, ok]) => name in figures && !ok(figures[name], row))
+    .map(([name]) => `${name}: ${JSON.stringify(figures[name])}`);
+  return { launched, faults: figures.error ? [...faults, figures.error] : faults, figures };
 }
 
 for (const row of PATHS) {
@@ -159,15 +166,14 @@ for (const row of PATHS) {
       totals.launchFailed += launched ? 0 : 1;
       totals.clean += faults.length ? 0 : 1;
       if (faults.length) failures.push(`cycle ${i}: ${faults.join(' | ')}`);
-      for (const [name, value] of Object.entries(figures)) {
-        if (name === 'hygiene') {
-          if (process.env.LORVANE_RELIABILITY_FIGURES) fs.appendFileSync(process.env.LORVANE_RELIABILITY_FIGURES, `${JSON.stringify(value)}\n`);
-        } else if (totals[name] !== null) {
-          totals[name] = name.endsWith('Ms') ? Math.max(totals[name], value ?? 0) : totals[name] + (Array.isArray(value) ? value.length : Number(value));
-        }
+      for (const name of Object.keys(totals).filter((key) => key in figures && totals[key] !== null)) {
+        const value = figures[name];
+        totals[name] = name.endsWith('Ms') ? Math.max(totals[name], value ?? 0) : totals[name] + (Array.isArray(value) ? value.length : Number(value));
       }
+      const { extraDescriptors, environmentDifferences } = figures;
+      if (figures.extraDescriptors !== undefined) record({ kind: 'hygiene', children: 3, extraDescriptors, environmentDifferences: environmentDifferences.length });
     }
-    if (process.env.LORVANE_RELIABILITY_FIGURES) fs.appendFileSync(process.env.LORVANE_RELIABILITY_FIGURES, `${JSON.stringify(totals)}\n`);
+    record(totals);
     t.diagnostic(JSON.stringify(totals));
     assert.deepEqual(failures, []);
   });

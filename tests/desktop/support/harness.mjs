@@ -4,20 +4,13 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { lane, press } from './lanes.mjs';
-import { BUNDLE_DIR, processesWithMarker, readJson, startProcess, stopProcess, waitFor, waitPortsFree } from './util.mjs';
+import { BUNDLE_DIR, processesWithMarker, readJson, runChecked, startProcess, stopProcess, waitFor, waitPortsFree } from './util.mjs';
 
 const BUILD = process.env.LORVANE_BUILD_DIR;
 
 export function write(file, text, mode = 0o644) {
   fs.mkdirSync(path.dirname(file), { recursive: true });
   fs.writeFileSync(file, text, { mode });
-}
-
-// Hands a folder and everything in it to the lane's user, who runs the app there.
-function handOver(entry) {
-  if (!lane.user) return;
-  fs.lchownSync(entry, lane.user.uid, lane.user.gid);
-  if (fs.lstatSync(entry).isDirectory()) for (const name of fs.readdirSync(entry)) handOver(path.join(entry, name));
 }
 
 export class LorvaneApp {
@@ -62,7 +55,8 @@ export class LorvaneApp {
   // a launcher hands the programs it starts). Returns the launch's process handle.
   async launch(env = {}) {
     if (!this.bus) {
-      handOver(this.root);
+      // The folder and everything in it go to the lane's user, who runs the app there.
+      if (lane.user) await runChecked('chown', ['-R', `${lane.user.uid}:${lane.user.gid}`, this.root]);
       this.busAddress = `unix:path=${this.root}/bus`;
       this.bus = startProcess('dbus-daemon', ['--session', '--nofork', `--address=${this.busAddress}`], { as: lane.user });
       await waitFor('the private session bus', () => fs.existsSync(`${this.root}/bus`));

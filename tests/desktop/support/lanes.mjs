@@ -4,7 +4,6 @@
 // backend, run with the app and every tool as an unprivileged user. Both offer the same operations,
 // so one test body serves both. The lane starts when a test file imports this module and ends with
 // it; where this machine cannot run it, the file exits with ctest's skip status and says why.
-import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -115,13 +114,10 @@ bindsym Mod1+F4 kill
 `;
 const LANE_USER = 'lorvane-wl';
 
-function userId(flag) {
-  try {
-    return Number(execFileSync('id', [flag, LANE_USER], { stdio: ['ignore', 'pipe', 'ignore'] }));
-  } catch {
-    return null;
-  }
-}
+const userId = async (flag) => {
+  const found = await run('id', [flag, LANE_USER]);
+  return found.code === 0 ? Number(found.stdout) : null;
+};
 
 const wayland = {
   name: 'wayland',
@@ -173,10 +169,10 @@ async function startWayland() {
     if ((await run('which', [program])).code !== 0) return `${program} is not installed (scripts/install-deps.sh installs it)`;
   }
   // sway refuses to run as root: a root run gets a system user of its own, made once and kept.
-  if (process.getuid() === 0 && userId('-u') === null) {
+  if (process.getuid() === 0 && (await userId('-u')) === null) {
     await run('useradd', ['--system', '--no-create-home', '--home-dir', '/nonexistent', '--shell', '/usr/sbin/nologin', '--user-group', LANE_USER]);
   }
-  wayland.user = process.getuid() === 0 ? { uid: userId('-u'), gid: userId('-g') } : { uid: process.getuid(), gid: process.getgid() };
+  wayland.user = process.getuid() === 0 ? { uid: await userId('-u'), gid: await userId('-g') } : { uid: process.getuid(), gid: process.getgid() };
   if (wayland.user.uid === null) return `the unprivileged user ${LANE_USER} that sway needs under root cannot be made`;
   const runtime = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-wayland-'));
   owned.push(runtime);

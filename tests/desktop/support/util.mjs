@@ -83,10 +83,15 @@ export function startProcess(command, args, options = {}) {
     child.once('error', (error) => resolve({ code: null, signal: null, error }));
   });
   const lines = child.stdin && readline.createInterface({ input: child.stdout })[Symbol.asyncIterator]();
+  // The timer also keeps the test process waiting for a child whose streams it does not hold open.
   const ask = async (line) => {
     if (line) child.stdin.write(`${line}\n`);
+    let timer;
+    const late = new Promise((resolve) => { timer = setTimeout(resolve, 20_000, { value: 'no answer within 20 s' }); });
     const ended = exited.then(() => ({ value: `${command} ended: ${stderr.trim()}` }));
-    return (await Promise.race([lines.next(), ended])).value;
+    const { value } = await Promise.race([lines.next(), late, ended]);
+    clearTimeout(timer);
+    return value;
   };
   return { child, pid: child.pid, exited, stdout: () => stdout, stderr: () => stderr, ask };
 }
