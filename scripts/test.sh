@@ -3,6 +3,9 @@
 # core and its unit and real-process tests again with AddressSanitizer and UBSan and runs those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$SECONDS
+# The whole run is to stay within ten minutes on a two-core machine: say how long it took, pass or fail.
+trap 'echo "scripts/test.sh: $(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s"' EXIT
 
 scripts/install-deps.sh
 jobs=$(nproc)

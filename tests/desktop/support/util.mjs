@@ -1,50 +1,43 @@
-// Process, port and polling helpers shared by the desktop tests.
-import { spawn, execFile } from 'node:child_process';
-import net from 'node:net';
+// Processes as the tests meet them: started, run or stopped by pid, read from /proc, waited for;
+// and the app's fixed ports. The desktop suite and the service tests share these.
+import { execFile, spawn } from 'node:child_process';
 import fs from 'node:fs';
+import net from 'node:net';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import readline from 'node:readline';
 
 export const APP_PORT = 3001;
 export const VOICE_PORT = 6061;
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-export const SOURCE_DIR = path.resolve(here, '../../..');
-
-// The build tree this run tests; ctest passes it, a manual run may fall back to the sources.
-export const BUILD_DIR = process.env.LORVANE_BUILD_DIR ?? '';
+// The bundle this run tests; ctest passes it, a manual run may fall back to the sources.
 export const BUNDLE_DIR = process.env.LORVANE_BUNDLE_DIR
-  ?? (BUILD_DIR ? path.join(BUILD_DIR, 'share/lorvane') : path.join(SOURCE_DIR, 'resources'));
+  ?? (process.env.LORVANE_BUILD_DIR ? path.join(process.env.LORVANE_BUILD_DIR, 'share/lorvane')
+    : new URL('../../../resources', import.meta.url).pathname);
 
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-// Polls the outside world until `probe` returns something truthy; the deadline turns a hang into
-// a failure that names what was awaited and the last thing seen.
-export async function waitFor(description, probe, { timeout = 10_000, interval = 100 } = {}) {
+// Polls the outside world until `probe` returns something truthy; the deadline turns a hang into a
+// failure that names what was awaited and what was seen last.
+export async function waitFor(what, probe, { timeout = 10_000, interval = 100 } = {}) {
   const deadline = Date.now() + timeout;
-  let last;
   for (;;) {
+    let last;
     try {
       last = await probe();
-      if (last) return last;
     } catch (err) {
       last = err;
     }
+    if (last && !(last instanceof Error)) return last;
     if (Date.now() > deadline) {
-      const seen = last instanceof Error ? last.message : JSON.stringify(last);
-      throw new Error(`timed out after ${timeout} ms waiting for ${description} (last: ${seen})`);
+      throw new Error(`timed out after ${timeout} ms waiting for ${what} (last: ${last?.message ?? JSON.stringify(last)})`);
     }
-    await sleep(interval);
+    await new Promise((resolve) => setTimeout(resolve, interval));
   }
 }
 
-export function portOpen(port) {
-  return new Promise((resolve) => {
-    const socket = net.connect({ host: '127.0.0.1', port });
-    socket.once('connect', () => { socket.destroy(); resolve(true); });
-    socket.once('error', () => resolve(false));
-  });
-}
+export const portOpen = (port) => new Promise((resolve) => {
+  const socket = net.connect({ host: '127.0.0.1', port });
+  socket.once('connect', () => { socket.destroy(); resolve(true); });
+  socket.once('error', () => resolve(false));
+});
 
 // The app's ports are fixed, so a leftover listener from an earlier test would be mistaken for
 // this test's service: refuse to start instead.
@@ -54,56 +47,92 @@ export async function assertPortsFree(ports = [APP_PORT, VOICE_PORT]) {
   }
 }
 
-export async function waitPortsFree(ports = [APP_PORT, VOICE_PORT], timeout = 5000) {
-  await waitFor(`ports ${ports.join(', ')} to be free`, async () => {
-    for (const port of ports) if (await portOpen(port)) return false;
-    return true;
-  }, { timeout });
+export const waitPortsFree = (ports = [APP_PORT, VOICE_PORT], timeout = 5000) => waitFor(`ports ${ports} to be free`, async () => {
+  for (const port of ports) if (await portOpen(port)) return false;
+  return true;
+}, { timeout });
+
+// Who a child runs as: options.as is the display lane's { uid, gid }, or absent for the test's own user.
+const asUser = ({ as, ...options }) => (as ? { ...options, uid: as.uid, gid: as.gid } : options);
+
+// Runs a command to its end: { code, stdout, stderr }, stdout as bytes with encoding 'buffer'.
+export function run(command, args, options = {}) {
+  return new Promise((resolve) => {
+    execFile(command, args, { timeout: 20_000, maxBuffer: 64 << 20, ...asUser(options) }, (err, stdout, stderr) => {
+      resolve({ code: err ? (err.code ?? 1) : 0, stdout: options.encoding === 'buffer' ? stdout : String(stdout), stderr: String(stderr) });
+    });
+  });
 }
 
-// Who a child runs as: options.as = { uid, gid } (the display lane's user), or the test's own user.
-function asUser({ as, ...options }) {
-  return as ? { ...options, uid: as.uid, gid: as.gid } : options;
+// As run(), but a failure is an error that says what the command said.
+export async function runChecked(command, args, options) {
+  const result = await run(command, args, options);
+  if (result.code !== 0) throw new Error(`${command} ${args.join(' ')} failed: ${result.stderr.trim()}`);
+  return result.stdout;
 }
 
-// A child process this test started, with its output kept for failure messages.
+// A child this test started, its output kept for failure messages. ask(line) writes a line to a
+// child started with stdin piped and resolves to the next line it prints.
 export function startProcess(command, args, options = {}) {
   const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'], ...asUser(options) });
-  let stdout = '';
-  let stderr = '';
+  let [stdout, stderr] = ['', ''];
   child.stdout?.on('data', (d) => { stdout += d; });
   child.stderr?.on('data', (d) => { stderr += d; });
   const exited = new Promise((resolve) => {
     child.once('exit', (code, signal) => resolve({ code, signal }));
-    child.once('error', (err) => resolve({ code: null, signal: null, error: err }));
+    child.once('error', (error) => resolve({ code: null, signal: null, error }));
   });
-  return { child, pid: child.pid, exited, stdout: () => stdout, stderr: () => stderr };
+  const lines = child.stdin && readline.createInterface({ input: child.stdout })[Symbol.asyncIterator]();
+  // The timer also keeps the test process waiting for a child whose streams it does not hold open.
+  const ask = async (line) => {
+    if (line) child.stdin.write(`${line}\n`);
+    let timer;
+    const late = new Promise((resolve) => { timer = setTimeout(resolve, 20_000, { value: 'no answer within 20 s' }); });
+    const ended = exited.then(() => ({ value: `${command} ended: ${stderr.trim()}` }));
+    const { value } = await Promise.race([lines.next(), late, ended]);
+    clearTimeout(timer);
+    return value;
+  };
+  return { child, pid: child.pid, exited, stdout: () => stdout, stderr: () => stderr, ask };
 }
 
 // Ends one process we started, by its pid; SIGKILL only if it ignores the polite request.
 export async function stopProcess(handle, { signal = 'SIGTERM', timeout = 5000 } = {}) {
   if (!handle || handle.child.exitCode !== null || handle.child.signalCode !== null) return handle?.exited;
-  try { process.kill(handle.pid, signal); } catch { return handle.exited; }
-  const timer = new Promise((resolve) => setTimeout(resolve, timeout, 'timeout'));
-  if ((await Promise.race([handle.exited, timer])) === 'timeout') {
-    try { process.kill(handle.pid, 'SIGKILL'); } catch { /* already gone */ }
-  }
+  handle.child.kill(signal);
+  const timer = setTimeout(() => handle.child.kill('SIGKILL'), timeout);
+  await handle.exited;
+  clearTimeout(timer);
   return handle.exited;
 }
 
-export function run(command, args, options = {}) {
-  return new Promise((resolve) => {
-    execFile(command, args, { timeout: 20_000, ...asUser(options) }, (err, stdout, stderr) => {
-      const text = options.encoding === 'buffer' ? stdout : String(stdout);
-      resolve({ code: err ? (err.code ?? 1) : 0, stdout: text, stderr: String(stderr) });
-    });
-  });
-}
+const readText = (file, encoding = 'utf8') => {
+  try {
+    return fs.readFileSync(file, encoding);
+  } catch {
+    return null;
+  }
+};
 
 export function readJson(file) {
   try {
-    return JSON.parse(fs.readFileSync(file, 'utf8'));
+    return JSON.parse(readText(file));
   } catch {
     return null;
   }
 }
+
+// 'running', 'zombie' or 'gone'; the state follows the command name, which may hold spaces.
+export function processState(pid) {
+  const stat = readText(`/proc/${pid}/stat`);
+  if (!stat) return 'gone';
+  return /^[ZX]/.test(stat.slice(stat.lastIndexOf(')') + 2)) ? 'zombie' : 'running';
+}
+
+export const residentKiB = (pid) => Number(/VmRSS:\s+(\d+)/.exec(readText(`/proc/${pid}/status`) ?? '')?.[1] ?? 0);
+
+// Running processes whose environment carries `marker` (name=value): everything an app started,
+// found even after the app has gone.
+export const processesWithMarker = (marker) => fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e)).map(Number)
+  .filter((pid) => pid !== process.pid && processState(pid) === 'running')
+  .filter((pid) => (readText(`/proc/${pid}/environ`, 'latin1') ?? '').split('\0').includes(marker));
