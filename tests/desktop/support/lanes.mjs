@@ -227,7 +227,7 @@ export async function copyText(id) {
 
 export const waitForText = (what, id, predicate, timeout = 20_000) => waitFor(what, async () => {
   const text = await copyText(id);
-  return predicate(text) && text;
+  return predicate(text) ? text : new Error(`the window shows ${JSON.stringify(text.slice(0, 400))}`);
 }, { timeout, interval: 300 });
 
 // How many colours the middle of a window shows: one where nothing has been painted on the background.
