@@ -33,7 +33,7 @@ cmake -S . -B "$build" -DLORVANE_WERROR=ON >"$out/configure.log" 2>&1 && cmake -
 build=$(cd "$build" && pwd)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
-# 1. Fuzzing, through the lead's script (it builds its own clang tree).
+# 1. Fuzzing, through scripts/fuzz.sh (it builds its own clang tree).
 if [ "${LORVANE_SKIP_FUZZ:-0}" != 1 ]; then
   echo "fuzzing, $fuzz_runs runs per target..." >&2
   scripts/fuzz.sh "$fuzz_runs" >"$out/fuzz.txt" 2>"$out/fuzz.err"
