@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { test } from 'node:test';
-import { appForTest, quit } from './support/harness.mjs';
+import { openApp, quit } from './support/harness.mjs';
 import { press, waitForText } from './support/lanes.mjs';
 import { waitFor } from './support/util.mjs';
 
@@ -106,10 +106,8 @@ const FAULTS = [
 
 for (const row of FAULTS) {
   test(row.name, async (t) => {
-    const app = appForTest(t, typeof row.options === 'function' ? await row.options(t) : row.options);
-    row.arrange?.(app);
-    await app.launch();
-    const window = await app.mainWindow();
+    const options = typeof row.options === 'function' ? await row.options(t) : row.options;
+    const { app, window } = await openApp(t, { ...options, arrange: row.arrange, loaded: false });
     await row.check(app, window);
     assert.deepEqual(await quit(app, window), { code: 0, signal: null });
   });

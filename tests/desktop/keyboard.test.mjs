@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { openMenuItems } from './support/a11y.mjs';
-import { appForTest } from './support/harness.mjs';
+import { openApp } from './support/harness.mjs';
 import { lane, layoutForTest, press, view } from './support/lanes.mjs';
 import { waitFor } from './support/util.mjs';
 
@@ -40,10 +40,7 @@ const SHORTCUTS = [
 
 // The web app with a text field holding the keyboard; the layout is switched with the app running.
 async function startEditing(t, layout, takeKeys = []) {
-  const app = appForTest(t, { server: { editor: TEXT, takeKeys } });
-  await app.launch();
-  const window = await app.mainWindow();
-  await app.waitLoaded();
+  const { app, window } = await openApp(t, { server: { editor: TEXT, takeKeys } });
   await layoutForTest(t, layout);
   await lane.focus(window.id);
   await waitFor('the window to have the keyboard', async () => (await view(window.id)).focused);

@@ -5,7 +5,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
 import { LorvaneApp, quit } from './support/harness.mjs';
-import { waitForText } from './support/lanes.mjs';
+import { press, waitForText } from './support/lanes.mjs';
 import { BUNDLE_DIR, run, waitFor } from './support/util.mjs';
 
 const installed = async () => (await run('dpkg-query', ['-W', '-f=${Status}', 'lorvane'])).stdout.includes('install ok installed');
@@ -54,6 +54,11 @@ test('the .deb installs, its app starts from /usr/bin with the sample app, quits
   await app.launch();
   const window = await app.mainWindow();
   await waitForText('the sample app with its voice worker', window.id, (s) => s.includes('Добро пожаловать') && s.includes('Голосовой сервис работает.'), 40_000);
+  // The shipped app has no fake capture devices, and this machine has no capture device at all.
+  await press('alt+shift+v');
+  await waitForText('the voice view', window.id, (s) => s.includes('Пока нет ни одной заметки.'));
+  await press('space');
+  assert.doesNotMatch(await waitForText('the no-microphone message', window.id, (s) => s.includes('Микрофон не найден')), /Идёт запись/);
   assert.deepEqual(await quit(app, window), { code: 0, signal: null });
   const removal = await dpkg('--purge', 'lorvane');
   assert.equal(removal.code, 0, removal.stdout + removal.stderr);

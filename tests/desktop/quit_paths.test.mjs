@@ -30,15 +30,13 @@ const PATHS = [
   { name: 'SIGTERM', quit: signal('SIGTERM') },
   { name: 'SIGINT', quit: signal('SIGINT') },
   { name: 'SIGHUP', quit: signal('SIGHUP') },
-  // An impatient user or a session manager asks again while the worker is still given its grace.
-  {
-    name: 'second request',
-    quit: async (app) => {
-      process.kill(app.first.pid, 'SIGTERM');
-      await new Promise((resolve) => setTimeout(resolve, 500));
-      process.kill(app.first.pid, 'SIGINT');
-    },
-  },
+  // An impatient user or a session manager asks again while the worker is still given its grace:
+  // once the server has heard the first request.
+  { name: 'second request', quit: async (app) => {
+    process.kill(app.first.pid, 'SIGTERM');
+    await app.waitRecord('server', 'to hear the first request', (r) => r.signals.length > 0);
+    process.kill(app.first.pid, 'SIGINT');
+  } },
   // The shell gets no say; the kernel's parent-death signal must reach the services within 2 s. The
   // server ends on it; the worker, which ignores it, stays with its helper until the next start,
   // whose sweep ends them; the server's helper, whose group has lost its leader, stays.
@@ -53,28 +51,26 @@ echo $$ > '${records}/launcher.pid'
 exec sleep 600
 `;
 
-// Milliseconds until `done` holds, or null if it does not within `timeout`.
-const timeUntil = (what, done, timeout, since) => waitFor(what, done, { timeout, interval: 10 }).then(() => Date.now() - since, () => null);
-const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
-
-// What each figure of a cycle must be; a figure that is not is a fault of that cycle.
+// What each figure of a cycle must be; a figure that is not is a fault of that cycle. A count (or a
+// list) of what was left or wrong must be none.
+const none = (value) => (value.length ?? value) === 0;
 const CHECKS = {
-  extraDescriptors: (n) => n === 0,
-  environmentDifferences: (list) => list.length === 0,
-  exit: (exit, row) => same(exit, row.killed ? { code: null, signal: 'SIGKILL' } : { code: 0, signal: null }),
+  extraDescriptors: none,
+  environmentDifferences: none,
+  exit: (exit, row) => JSON.stringify(exit) === JSON.stringify(row.killed ? { code: null, signal: 'SIGKILL' } : { code: 0, signal: null }),
   slowestWindowGoneMs: (ms) => ms < WINDOW_GOES_WITHIN_MS,
   // The well-behaved server ends on its SIGTERM, long before the grace would run out.
   slowestServerStopMs: (ms) => ms < GRACE_MS,
   slowestStopMs: (ms, row) => row.killed || ms !== null,
-  // After a kill: each service heard its parent-death signal within 2 s; the worker, which ignores
-  // it, stays with both helpers until the next start, whose sweep leaves only the server's helper.
-  heardMs: (list, row) => !row.killed || list.every((ms) => ms <= 2000),
-  leftAfterKill: (left, row) => !row.killed || left === 'worker,serverHelper,workerHelper',
-  leftAfterNext: (left, row) => !row.killed || left === 'serverHelper',
-  leftovers: (list) => list.length === 0,
-  zombies: (list) => list.length === 0,
-  portsBusy: (n) => n === 0,
-  logsBad: (list) => list.length === 0,
+  // Only after a kill: each service heard its parent-death signal within 2 s; the worker, which
+  // ignores it, stays with both helpers until the next start, whose sweep leaves only the server's helper.
+  heardMs: (list) => list.every((ms) => ms <= 2000),
+  leftAfterKill: (left) => left === 'worker,serverHelper,workerHelper',
+  leftAfterNext: (left) => left === 'serverHelper',
+  leftovers: none,
+  zombies: none,
+  portsBusy: none,
+  logsBad: none,
   launcherSurvived: (alive) => alive,
 };
 
@@ -105,14 +101,16 @@ async function cycle(row) {
 
     await row.quit(app, window);
     const quitAt = Date.now();
-    const windowGone = timeUntil('the window to go', async () => !(await view(window.id)), 8000, quitAt);
-    const serverEnded = timeUntil('the server to end', () => !running().includes('server'), 8000, quitAt);
-    const treesEnded = timeUntil('both trees to end', () => running().length === 0, GRACE_MS + 1500, quitAt);
-    figures.exit = await app.waitExit(app.first, 20_000);
-    figures.slowestExitMs = Date.now() - quitAt;
-    figures.slowestWindowGoneMs = await windowGone;
-    figures.slowestServerStopMs = await serverEnded;
-    figures.slowestStopMs = await treesEnded;
+    // Milliseconds until `done` holds, or null if it does not within `timeout`.
+    const after = (what, done, timeout) => waitFor(what, done, { timeout, interval: 10 }).then(() => Date.now() - quitAt, () => null);
+    const { child } = app.first;
+    [figures.slowestExitMs, figures.slowestWindowGoneMs, figures.slowestServerStopMs, figures.slowestStopMs] = await Promise.all([
+      after('the app to exit', () => child.exitCode !== null || child.signalCode !== null, 20_000),
+      after('the window to go', async () => !(await view(window.id)), 8000),
+      after('the server to end', () => !running().includes('server'), 8000),
+      after('both trees to end', () => running().length === 0, GRACE_MS + 1500),
+    ]);
+    figures.exit = { code: child.exitCode, signal: child.signalCode };
     const left = running();
     figures.grandchildrenLeft = left.filter((n) => n.endsWith('Helper')).length;
     figures.termIgnoringLeft = left.filter((n) => n === 'worker').length;
@@ -153,27 +151,28 @@ async function cycle(row) {
   return { launched, faults: figures.error ? [...faults, figures.error] : faults, figures };
 }
 
+// The table's columns, summed over the cycles or the slowest of them (…Ms); null where the row has no such figure.
+const columns = (row) => ({
+  launchFailed: 0, clean: 0, leftovers: 0, zombies: 0, portsBusy: 0, logsBad: 0, launcherSurvived: 0, grandchildrenLeft: 0,
+  termIgnoringLeft: 0, leftAfterNextStart: row.killed ? 0 : null, slowestServerStopMs: 0, slowestStopMs: row.killed ? null : 0,
+  slowestExitMs: 0, slowestWindowGoneMs: 0,
+});
+
 for (const row of PATHS) {
   test(`${row.name}, ${CYCLES} launch/quit cycles: no service, helper, zombie, port or log left behind; the launcher survives`, async (t) => {
-    const totals = {
-      kind: 'quit', path: row.name, cycles: CYCLES, launchFailed: 0, clean: 0, leftovers: 0, zombies: 0, portsBusy: 0, logsBad: 0,
-      launcherSurvived: 0, grandchildrenLeft: 0, termIgnoringLeft: 0, leftAfterNextStart: row.killed ? 0 : null,
-      slowestServerStopMs: 0, slowestStopMs: row.killed ? null : 0, slowestExitMs: 0, slowestWindowGoneMs: 0,
-    };
+    const totals = columns(row);
     const failures = [];
     for (let i = 1; i <= CYCLES; i += 1) {
       const { launched, faults, figures } = await cycle(row);
-      totals.launchFailed += launched ? 0 : 1;
-      totals.clean += faults.length ? 0 : 1;
+      Object.assign(figures, { launchFailed: !launched, clean: faults.length === 0 });
       if (faults.length) failures.push(`cycle ${i}: ${faults.join(' | ')}`);
-      for (const name of Object.keys(totals).filter((key) => key in figures && totals[key] !== null)) {
-        const value = figures[name];
+      for (const [name, value] of Object.entries(figures).filter(([key]) => key in totals && totals[key] !== null)) {
         totals[name] = name.endsWith('Ms') ? Math.max(totals[name], value ?? 0) : totals[name] + (Array.isArray(value) ? value.length : Number(value));
       }
       const { extraDescriptors, environmentDifferences } = figures;
-      if (figures.extraDescriptors !== undefined) record({ kind: 'hygiene', children: 3, extraDescriptors, environmentDifferences: environmentDifferences.length });
+      if (extraDescriptors !== undefined) record({ kind: 'hygiene', children: 3, extraDescriptors, environmentDifferences: environmentDifferences.length });
     }
-    record(totals);
+    record({ kind: 'quit', path: row.name, cycles: CYCLES, ...totals });
     t.diagnostic(JSON.stringify(totals));
     assert.deepEqual(failures, []);
   });

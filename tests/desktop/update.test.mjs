@@ -2,10 +2,11 @@
 // page opened from the window, and an open alert that does not hold up quitting.
 import assert from 'node:assert/strict';
 import http from 'node:http';
+import { Readable } from 'node:stream';
 import path from 'node:path';
 import { test } from 'node:test';
 import { dialogs } from './support/a11y.mjs';
-import { appForTest, write } from './support/harness.mjs';
+import { openApp, write } from './support/harness.mjs';
 import { lane, press } from './support/lanes.mjs';
 import { residentKiB, waitFor } from './support/util.mjs';
 import fs from 'node:fs';
@@ -22,24 +23,17 @@ const ROWS = [
   { name: 'a 100 MB manifest', body: 'huge', names: null, buttons: 1, lanes: ['x11'] },
 ];
 
-function startUpdateServer(t, body) {
-  const requests = [];
-  const server = http.createServer((req, res) => {
-    requests.push(req.url);
-    if (body !== 'huge') return res.end(body);
-    res.write('{"version":"9.9.9","padding":"');
-    const chunk = Buffer.alloc(1 << 16, 'x');
-    let sent = 0;
-    const pump = () => { while (sent < 100 << 20 && res.write(chunk)) sent += chunk.length; if (sent < 100 << 20) res.once('drain', pump); };
-    pump();
-  });
+// The huge body is 1,600 blocks of 64 KiB after the version, sent as fast as the reader takes them.
+const HUGE = ['{"version":"9.9.9","padding":"', ...Array(1600).fill(Buffer.alloc(1 << 16, 'x'))];
+
+async function startUpdateServer(t, body) {
+  const server = http.createServer((req, res) => (body === 'huge' ? Readable.from(HUGE).pipe(res) : res.end(body)));
   t.after(() => { server.closeAllConnections(); server.close(); });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => {
-    // Nothing listens once a server that should not be there has gone.
-    const origin = `http://127.0.0.1:${server.address().port}`;
-    if (body === null) server.close();
-    resolve({ origin, requests });
-  }));
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const origin = `http://127.0.0.1:${server.address().port}`;
+  // Nothing listens once a server that should not be there has gone.
+  if (body === null) server.close();
+  return origin;
 }
 
 // The desktop's handler for web links, as GIO finds it: its "browser" notes each URL it was given
@@ -55,12 +49,9 @@ function installBrowser(app) {
 
 for (const row of ROWS.filter((r) => !r.lanes || r.lanes.includes(lane.name))) {
   test(`${row.name}: the alert it brings${row.buttons === 2 ? ', whose first button opens the downloads page' : ''}`, async (t) => {
-    const server = await startUpdateServer(t, row.body);
-    const app = appForTest(t, { env: { LORVANE_TEST_UPDATE_ORIGIN: server.origin } });
-    const opened = installBrowser(app);
-    await app.launch();
-    const window = await app.mainWindow();
-    await app.waitLoaded();
+    const origin = await startUpdateServer(t, row.body);
+    const options = { env: { LORVANE_TEST_UPDATE_ORIGIN: origin }, arrange: installBrowser };
+    const { app, window, arranged: opened } = await openApp(t, options);
     // The menu's second item checks now; a newer release is announced by the check at launch too.
     const alert = async () => {
       const [shown] = await waitFor('an alert', () => dialogs(app.busAddress, app.first.pid).then((open) => open.length === 1 && open), { timeout: 20_000 });
@@ -68,22 +59,19 @@ for (const row of ROWS.filter((r) => !r.lanes || r.lanes.includes(lane.name))) {
       assert.equal(shown.buttons.length, row.buttons);
       return (await lane.views()).find((v) => v.pid === app.first.pid && v.id !== window.id);
     };
-    const checkFromMenu = async () => {
-      await lane.focus(window.id);
-      await press('f10', 'down', 'return');
-      return alert();
-    };
     if (row.buttons === 2) {
       await lane.focus((await alert()).id);
       await press('return');
       const [url, vouch] = (await waitFor('the downloads page to open', () => opened()[0])).split(' ');
-      assert.equal(url, `${server.origin}/#downloads`);
+      assert.equal(url, `${origin}/#downloads`);
       assert.ok(vouch, 'the browser is started with a startup id or activation token');
     }
     const before = residentKiB(app.first.pid);
     let peak = before;
     const sampler = setInterval(() => { peak = Math.max(peak, residentKiB(app.first.pid)); }, 25);
-    await checkFromMenu();
+    await lane.focus(window.id);
+    await press('f10', 'down', 'return');
+    await alert();
     clearInterval(sampler);
     if (row.body === 'huge' && figures) fs.appendFileSync(figures, `${JSON.stringify({ kind: 'manifest', row: row.name, growthKiB: peak - before })}\n`);
     // Quitting with an alert open ends the app at once.

@@ -3,16 +3,14 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { test } from 'node:test';
-import { appForTest } from './support/harness.mjs';
+import { openApp } from './support/harness.mjs';
 import { coloursIn, copyText, coverWindow, lane, press, view } from './support/lanes.mjs';
 import { waitFor } from './support/util.mjs';
 
 const APP = 'http://127.0.0.1:3001/';
 
 test('the loading page until the server answers, then the web app; Alt+Shift+V acts once it is there, without reload', async (t) => {
-  const app = appForTest(t, { server: { gated: true } });
-  await app.launch();
-  const window = await app.mainWindow();
+  const { app, window } = await openApp(t, { server: { gated: true }, loaded: false });
   // 1440 wide, the web view 900 high below the menu bar; the icon where the lane shows it.
   assert.equal(window.width, 1440);
   assert.ok(window.height >= 900 && window.height < 960, `height ${window.height}`);
@@ -43,10 +41,7 @@ test('the loading page until the server answers, then the web app; Alt+Shift+V a
 });
 
 test('the window keeps its minimum size; a second launch gives it the keyboard again and starts nothing', async (t) => {
-  const app = appForTest(t);
-  await app.launch();
-  const window = await app.mainWindow();
-  await app.waitLoaded();
+  const { app, window } = await openApp(t);
   await lane.resize(window.id, 800, 500);
   const menuBar = window.height - 900;
   await waitFor('the window to stop at 1024 wide and 700 for the page', async () => {
@@ -55,15 +50,11 @@ test('the window keeps its minimum size; a second launch gives it the keyboard a
   });
 
   // Started from another window, as from a launcher there: on Wayland only the activation token it
-  // hands over lets the compositor give the app the keyboard. A window manager that raises the
-  // window it activates (openbox) puts it on top too; sway does not.
+  // hands over lets the compositor give the app the keyboard.
   const cover = await coverWindow(t);
   const second = await app.launch(await cover.launchEnvironment());
   assert.deepEqual(await app.waitExit(second, 15_000), { code: 0, signal: null }, 'the second launch hands over and exits');
-  await waitFor('the window to have the keyboard again', async () => {
-    const now = await view(window.id);
-    return now.focused && now.top !== false;
-  });
+  await waitFor('the window to have the keyboard again', async () => (await view(window.id)).focused);
   assert.equal(app.records('server').length + app.records('worker').length, 2, 'one server and one worker were ever started');
   assert.equal(app.reports('load').length, 1, 'the page was not loaded again');
   assert.deepEqual(app.record('server').signals, []);

@@ -4,7 +4,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { lane, press } from './lanes.mjs';
-import { BUNDLE_DIR, processesWithMarker, readJson, runChecked, startProcess, stopProcess, waitFor, waitPortsFree } from './util.mjs';
+import { BUNDLE_DIR, processesWithMarker, readJson, run, runChecked, startProcess, stopProcess, waitFor, waitPortsFree } from './util.mjs';
 
 const BUILD = process.env.LORVANE_BUILD_DIR;
 
@@ -15,27 +15,22 @@ export function write(file, text, mode = 0o644) {
 
 export class LorvaneApp {
   // options.server, options.worker: how each service's stand-in behaves (fixture.mjs); options.sample:
-  // the real sample services instead; options.shipped: the shipped app, without the test shell's
-  // switches and fake capture devices; options.installed: an installed executable, run where it
-  // is; options.env: variables for the app, which its children inherit.
+  // the real sample services instead; options.installed: an installed executable (the shipped app,
+  // without the test shell's switches and fake capture devices), run where it is; options.env: variables for the app, which its children inherit.
   constructor(options = {}) {
     this.options = options;
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-app-'));
     this.marker = `LORVANE_TEST_RUN=${crypto.randomBytes(6).toString('hex')}`;
-    this.home = path.join(this.root, 'home');
-    this.dataHome = path.join(this.home, '.local/share');
-    this.stateHome = path.join(this.home, '.local/state');
+    const at = (...parts) => path.join(this.root, ...parts);
+    Object.assign(this, { home: at('home'), dataHome: at('home/.local/share'), stateHome: at('home/.local/state'),
+      share: at('share/lorvane'), recordDir: at('records'), gate: at('gate'), launches: [] });
     this.serverLog = path.join(this.stateHome, 'Lorvane/server.log');
     this.voiceLog = path.join(this.stateHome, 'Lorvane/voice-worker.log');
-    this.share = path.join(this.root, 'share/lorvane');
-    this.recordDir = path.join(this.root, 'records');
-    this.gate = path.join(this.root, 'gate');
-    this.launches = [];
     for (const dir of [this.recordDir, this.dataHome, this.stateHome, `${this.home}/.cache`, `${this.home}/.config`]) fs.mkdirSync(dir, { recursive: true });
     this.executable = options.installed ?? path.join(this.root, 'bin/lorvane');
     if (options.installed) return;
     // The app finds its bundle and icons from where its executable is, as once installed.
-    write(this.executable, fs.readFileSync(path.join(BUILD, 'bin', options.shipped ? 'lorvane' : 'lorvane-test-shell')), 0o755);
+    write(this.executable, fs.readFileSync(path.join(BUILD, 'bin', 'lorvane-test-shell')), 0o755);
     fs.cpSync(path.join(BUILD, 'share/icons'), path.join(this.root, 'share/icons'), { recursive: true });
     // The runtime notes the descriptors a service was started with, then hands over to node.
     write(path.join(this.share, 'runtime/node'),
@@ -74,9 +69,7 @@ export class LorvaneApp {
     return handle;
   }
 
-  get first() {
-    return this.launches[0];
-  }
+  get first() { return this.launches[0]; }
 
   // What the stand-ins of one role noted, one record per process started.
   records(role) {
@@ -91,15 +84,10 @@ export class LorvaneApp {
   }
 
   waitRecord(role, what, predicate = () => true, timeout = 15_000) {
-    return waitFor(`${role}: ${what}`, () => {
-      const found = this.record(role);
-      return found && predicate(found) && found;
-    }, { timeout });
+    return waitFor(`${role}: ${what}`, () => [this.record(role)].find((found) => found && predicate(found)), { timeout });
   }
 
-  reports(type) {
-    return (this.record('server')?.reports ?? []).filter((r) => r.type === type);
-  }
+  reports(type) { return (this.record('server')?.reports ?? []).filter((r) => r.type === type); }
 
   // The web app counts as shown once its page has reported back.
   async waitLoaded(timeout = 30_000) {
@@ -123,20 +111,13 @@ export class LorvaneApp {
   }
 
   // Everything the app started, directly or not, that still runs.
-  leftovers() {
-    return processesWithMarker(this.marker);
-  }
+  leftovers() { return processesWithMarker(this.marker); }
 
   // Ends whatever this app's test started, by pid, and its folder.
   async cleanup() {
     for (const handle of this.launches) await stopProcess(handle);
-    for (const pid of this.leftovers()) {
-      try {
-        process.kill(pid, 'SIGKILL');
-      } catch {
-        // ended meanwhile
-      }
-    }
+    // By pid, each found by this app's marker; one that ended meanwhile is no failure.
+    await run('kill', ['-KILL', ...this.leftovers().map(String)]);
     await stopProcess(this.bus);
     await waitPortsFree().catch(() => {});
     // A web process still ending may write into its cache while the folder goes.
@@ -149,6 +130,18 @@ export function appForTest(t, options) {
   const app = new LorvaneApp(options);
   t.after(() => app.cleanup());
   return app;
+}
+
+// The app for one test, launched, with its main window; `arrange` prepares the fault the test is
+// about before the launch (what it returns is `arranged`), and with `loaded` (the default) the web
+// app has reported back.
+export async function openApp(t, { arrange, loaded = true, ...options } = {}) {
+  const app = appForTest(t, options);
+  const arranged = await arrange?.(app);
+  await app.launch();
+  const window = await app.mainWindow();
+  if (loaded) await app.waitLoaded();
+  return { app, window, arranged };
 }
 
 // Ctrl+Q in the window: the app exits, and nothing it started runs on.

@@ -31,20 +31,18 @@ function own(handle) {
 }
 
 const hex = (id) => `0x${id.toString(16)}`;
-const rootWindow = async (property) => (await run('xprop', ['-root', property])).stdout.trim();
 
 const x11 = {
   name: 'x11',
   user: null,
   // The windows the window manager manages, with their pid, title and frame, and which of them
-  // has the keyboard and which lies on top.
+  // has the keyboard.
   async views() {
-    const active = parseInt(/# (0x[0-9a-f]+)/.exec(await rootWindow('_NET_ACTIVE_WINDOW'))?.[1], 16);
-    const top = parseInt((await rootWindow('_NET_CLIENT_LIST_STACKING')).split(/[\s,]+/).at(-1), 16);
+    const active = parseInt(/# (0x[0-9a-f]+)/.exec((await run('xprop', ['-root', '_NET_ACTIVE_WINDOW'])).stdout)?.[1], 16);
     return (await run('wmctrl', ['-lpG'])).stdout.split('\n').filter(Boolean).map((line) => {
       const [id, , pid, x, y, width, height, , ...title] = line.split(/\s+/);
       const view = { id: parseInt(id, 16), pid: Number(pid), x: +x, y: +y, width: +width, height: +height };
-      return { ...view, name: title.join(' '), focused: view.id === active, top: view.id === top };
+      return { ...view, name: title.join(' '), focused: view.id === active };
     });
   },
   focus: (id) => run('wmctrl', ['-i', '-a', hex(id)]),
@@ -85,9 +83,7 @@ async function startX11() {
       process.env.DISPLAY = `:${number}`;
       break;
     }
-    if (!/already active|lock/i.test(xvfb.stderr())) {
-      throw new Error(`Xvfb :${number} ended before it took clients: ${xvfb.stderr().trim()}`);
-    }
+    if (!/already active|lock/i.test(xvfb.stderr())) throw new Error(`Xvfb :${number} ended at start: ${xvfb.stderr().trim()}`);
   }
   delete process.env.WAYLAND_DISPLAY;
   if (process.env.LORVANE_WINDOW_MANAGER === 'none') return x11;
@@ -114,10 +110,7 @@ bindsym Mod1+F4 kill
 `;
 const LANE_USER = 'lorvane-wl';
 
-const userId = async (flag) => {
-  const found = await run('id', [flag, LANE_USER]);
-  return found.code === 0 ? Number(found.stdout) : null;
-};
+const userId = (flag) => run('id', [flag, LANE_USER]).then((found) => (found.code === 0 ? Number(found.stdout) : null));
 
 const wayland = {
   name: 'wayland',
@@ -184,22 +177,20 @@ async function startWayland() {
   delete process.env.DISPLAY;
   const sway = own(startProcess('sway', ['-c', path.join(runtime, 'sway.config')], { as: wayland.user, cwd: runtime, env: { ...process.env, HOME: runtime } }));
   const [display, ipc] = await waitFor('sway to listen', () => {
-    if (sway.child.exitCode !== null) throw new Error(`sway ended (${sway.child.exitCode}): ${sway.stderr().trim().split('\n').slice(-3)}`);
     const sockets = [/^wayland-\d+$/, /^sway-ipc\..*\.sock$/].map((name) => fs.readdirSync(runtime).find((n) => name.test(n)));
-    return sockets.every(Boolean) && sockets;
+    return sway.child.exitCode === null ? sockets.every(Boolean) && sockets : new Error(`sway ended: ${sway.stderr().trim()}`);
   }, { timeout: 20_000 });
   Object.assign(process.env, { WAYLAND_DISPLAY: display, SWAYSOCK: path.join(runtime, ipc) });
   await wayland.setLayout();
   return wayland;
 }
 
-export const lane = await (async () => {
-  const kind = process.env.LORVANE_LANE ?? 'x11';
-  const started = await (kind === 'wayland' ? startWayland() : startX11());
-  if (typeof started !== 'string') return started;
-  process.stderr.write(`SKIPPED, this machine cannot run the ${kind} lane: ${started}\n`);
+const kind = process.env.LORVANE_LANE ?? 'x11';
+export const lane = await (kind === 'wayland' ? startWayland() : startX11());
+if (typeof lane === 'string') {
+  process.stderr.write(`SKIPPED, this machine cannot run the ${kind} lane: ${lane}\n`);
   process.exit(77);
-})();
+}
 
 // Keys by name as X keycodes of a pc105 keyboard (the evdev code plus 8): the key, whatever the layout.
 const KEYS = {

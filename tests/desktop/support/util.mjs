@@ -39,18 +39,16 @@ export const portOpen = (port) => new Promise((resolve) => {
   socket.once('error', () => resolve(false));
 });
 
+const portsFree = async (ports) => !(await Promise.all(ports.map(portOpen))).includes(true);
+
 // The app's ports are fixed, so a leftover listener from an earlier test would be mistaken for
 // this test's service: refuse to start instead.
 export async function assertPortsFree(ports = [APP_PORT, VOICE_PORT]) {
-  for (const port of ports) {
-    if (await portOpen(port)) throw new Error(`port ${port} is already taken; an earlier test left a process behind`);
-  }
+  if (!(await portsFree(ports))) throw new Error(`a port of ${ports} is already taken; an earlier test left a process behind`);
 }
 
-export const waitPortsFree = (ports = [APP_PORT, VOICE_PORT], timeout = 5000) => waitFor(`ports ${ports} to be free`, async () => {
-  for (const port of ports) if (await portOpen(port)) return false;
-  return true;
-}, { timeout });
+export const waitPortsFree = (ports = [APP_PORT, VOICE_PORT], timeout = 5000) =>
+  waitFor(`ports ${ports} to be free`, () => portsFree(ports), { timeout });
 
 // Who a child runs as: options.as is the display lane's { uid, gid }, or absent for the test's own user.
 const asUser = ({ as, ...options }) => (as ? { ...options, uid: as.uid, gid: as.gid } : options);
@@ -64,12 +62,11 @@ export function run(command, args, options = {}) {
   });
 }
 
-// As run(), but a failure is an error that says what the command said.
-export async function runChecked(command, args, options) {
-  const result = await run(command, args, options);
-  if (result.code !== 0) throw new Error(`${command} ${args.join(' ')} failed: ${result.stderr.trim()}`);
-  return result.stdout;
-}
+// As run(), but a failure is an error that says what the command said, and the answer is its stdout.
+export const runChecked = (command, args, options) => run(command, args, options).then(({ code, stdout, stderr }) => {
+  if (code !== 0) throw new Error(`${command} ${args.join(' ')} failed: ${stderr.trim()}`);
+  return stdout;
+});
 
 // A child this test started, its output kept for failure messages. ask(line) writes a line to a
 // child started with stdin piped and resolves to the next line it prints.
@@ -114,13 +111,8 @@ const readText = (file, encoding = 'utf8') => {
   }
 };
 
-export function readJson(file) {
-  try {
-    return JSON.parse(readText(file));
-  } catch {
-    return null;
-  }
-}
+// The records are written whole (by a rename), so a file that is there parses.
+export const readJson = (file) => JSON.parse(readText(file) ?? 'null');
 
 // 'running', 'zombie' or 'gone'; the state follows the command name, which may hold spaces.
 export function processState(pid) {

@@ -41,9 +41,7 @@ void onGlobal(void*, wl_registry* registry, std::uint32_t name, const char* inte
     }
 }
 
-void onGlobalRemove(void*, wl_registry*, std::uint32_t) {}
-
-const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
+const wl_registry_listener kRegistryListener = {onGlobal, [](void*, wl_registry*, std::uint32_t) {}};
 
 // A person's keys are some milliseconds apart: events sent in one burst can reach the app in one
 // read, which no keyboard produces.
@@ -70,14 +68,12 @@ int main(int argc, char** argv) {
     const xkb_rule_names names{"evdev", "pc105", argv[1], argv[2], argv[3]};
     xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
     wl_display* display = wl_display_connect(nullptr);
-    if (!keymap || !display) {
-        std::cerr << (keymap ? "cannot connect to the Wayland display\n" : "cannot compile that keymap\n");
-        return 2;
+    if (display) {
+        wl_registry_add_listener(wl_display_get_registry(display), &kRegistryListener, nullptr);
+        wl_display_roundtrip(display);
     }
-    wl_registry_add_listener(wl_display_get_registry(display), &kRegistryListener, nullptr);
-    wl_display_roundtrip(display);
-    if (!seat || !manager) {
-        std::cerr << "the compositor offers no seat or no virtual keyboards\n";
+    if (!keymap || !seat || !manager) {
+        std::cerr << "no keymap for that layout, or no Wayland display with a seat and virtual keyboards\n";
         return 2;
     }
     zwp_virtual_keyboard_v1* keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager, seat);
