@@ -113,7 +113,7 @@ async function cycle(row) {
     figures.grandchildrenLeft = left.filter((n) => n.endsWith('Helper')).length;
     figures.termIgnoringLeft = left.filter((n) => n === 'worker').length;
     if (row.killed) {
-      figures.heard = ['server', 'worker'].map((role) => app.record(role).signals[0]?.signal);
+      figures.heard = ['server', 'worker'].map((role) => app.record(role).signals[0]);
       figures.leftAfterKill = left.join();
       // The next start's sweep ends what a running leader proves the app's; it runs the launcher again.
       const next = await app.launch();

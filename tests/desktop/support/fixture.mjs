@@ -9,7 +9,7 @@ import http from 'node:http';
 import path from 'node:path';
 
 const config = JSON.parse(fs.readFileSync(new URL('./fixture.json', import.meta.url)));
-const record = { pid: process.pid, env: process.env, requests: [], reports: [], signals: [] };
+const record = { pid: process.pid, requests: [], reports: [], signals: [] };
 const file = path.join(config.records, `${config.role}-${process.pid}.json`);
 const save = () => {
   fs.writeFileSync(`${file}.tmp`, JSON.stringify(record));
@@ -80,7 +80,7 @@ server.listen(Number(config.role === 'server' ? process.env.PORT : process.env.L
 for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) {
   process.on(signal, () => {
     console.log(`stopping on ${signal}`);
-    record.signals.push({ signal, at: performance.timeOrigin + performance.now() });
+    record.signals.push(signal);
     save();
     if (!(config.ignoresTerm && signal === 'SIGTERM')) process.exit(0);
   });

@@ -16,16 +16,16 @@ export function write(file, text, mode = 0o644) {
 export class LorvaneApp {
   // options.server, options.worker: how each service's stand-in behaves (fixture.mjs); options.sample:
   // the real sample services instead; options.installed: an installed executable (the shipped app,
-  // without the test shell's switches and fake capture devices), run where it is; options.env: variables for the app, which its children inherit.
+  // without the test shell's switches and fake capture devices), run where it is; options.env:
+  // variables for the app, which its children inherit.
   constructor(options = {}) {
     this.options = options;
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-app-'));
     this.marker = `LORVANE_TEST_RUN=${crypto.randomBytes(6).toString('hex')}`;
     const at = (...parts) => path.join(this.root, ...parts);
     Object.assign(this, { home: at('home'), dataHome: at('home/.local/share'), stateHome: at('home/.local/state'),
+      serverLog: at('home/.local/state/Lorvane/server.log'), voiceLog: at('home/.local/state/Lorvane/voice-worker.log'),
       share: at('share/lorvane'), recordDir: at('records'), gate: at('gate'), launches: [] });
-    this.serverLog = path.join(this.stateHome, 'Lorvane/server.log');
-    this.voiceLog = path.join(this.stateHome, 'Lorvane/voice-worker.log');
     for (const dir of [this.recordDir, this.dataHome, this.stateHome, `${this.home}/.cache`, `${this.home}/.config`]) fs.mkdirSync(dir, { recursive: true });
     this.executable = options.installed ?? path.join(this.root, 'bin/lorvane');
     if (options.installed) return;

@@ -115,7 +115,7 @@ const userId = (flag) => run('id', [flag, LANE_USER]).then((found) => (found.cod
 const wayland = {
   name: 'wayland',
   swaymsg: (...args) => runChecked('swaymsg', args, { as: wayland.user }),
-  // sway's windows, found in its tree; it does not raise a window it activates, so none is on top.
+  // sway's windows, found in its tree.
   async views() {
     const found = [];
     const walk = (node) => {
@@ -130,22 +130,18 @@ const wayland = {
   focus: (id) => wayland.swaymsg(`[con_id=${id}]`, 'focus'),
   resize: (id, width, height) => wayland.swaymsg(`[con_id=${id}]`, 'resize', 'set', 'width', `${width}px`, 'height', `${height}px`),
   async press(chords) {
-    const answer = await (await wayland.keyboard).ask(chords.join(' '));
+    const answer = await wayland.keyboard.ask(chords.join(' '));
     if (answer !== 'ok') throw new Error(`pressing ${chords} failed: ${answer}`);
   },
   // The new keyboard comes before the old one goes: a seat without a keyboard tells no window
   // that it has the focus, and one that comes later does not make up for it.
   async setLayout({ layout = 'us', variant = '', options = '', group = 0 } = {}) {
-    const old = wayland.keyboard;
-    wayland.keyboard = (async () => {
-      const keyboard = own(startProcess(wayland.tool('lorvane_wayland_keyboard'), [layout, variant, options, String(group)],
-        { as: wayland.user, stdio: ['pipe', 'pipe', 'pipe'] }));
-      const ready = await keyboard.ask();
-      if (ready !== 'ready') throw new Error(`the virtual keyboard did not start: ${ready}`);
-      return keyboard;
-    })();
-    await wayland.keyboard;
-    if (old) await (await old).child.stdin.end();
+    const keyboard = own(startProcess(wayland.tool('lorvane_wayland_keyboard'), [layout, variant, options, String(group)],
+      { as: wayland.user, stdio: ['pipe', 'pipe', 'pipe'] }));
+    const ready = await keyboard.ask();
+    if (ready !== 'ready') throw new Error(`the virtual keyboard did not start: ${ready}`);
+    wayland.keyboard?.child.stdin.end();
+    wayland.keyboard = keyboard;
   },
   clipboard: async () => (await run('wl-paste', ['--no-newline'], { as: wayland.user })).stdout,
   screen: async ({ x, y, width, height }) => (await run('grim', ['-t', 'ppm', '-g', `${x},${y} ${width}x${height}`, '-'],
