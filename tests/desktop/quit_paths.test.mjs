@@ -55,7 +55,7 @@ const none = (value) => (value.length ?? value) === 0;
 const CHECKS = {
   extraDescriptors: none,
   environmentDifferences: none,
-  exit: (exit, row) => JSON.stringify(exit) === JSON.stringify(row.killed ? { code: null, signal: 'SIGKILL' } : { code: 0, signal: null }),
+  exit: ({ code, signal }, row) => (row.killed ? code === null && signal === 'SIGKILL' : code === 0 && signal === null),
   // The window does not wait for the services: it is gone before the worker's grace has ended.
   slowestWindowGoneMs: (ms, row, { slowestStopMs }) => ms !== null && (slowestStopMs === null || ms < slowestStopMs),
   slowestStopMs: (ms, row) => row.killed || ms !== null,
@@ -167,7 +167,8 @@ for (const row of PATHS) {
         totals[name] = name.endsWith('Ms') ? Math.max(totals[name], value ?? 0) : totals[name] + (Array.isArray(value) ? value.length : Number(value));
       }
       const { extraDescriptors, environmentDifferences } = figures;
-      if (extraDescriptors !== undefined) record({ kind: 'hygiene', children: 3, extraDescriptors, environmentDifferences: environmentDifferences.length });
+      if (extraDescriptors === undefined) continue;
+      record({ kind: 'hygiene', children: 3, extraDescriptors, environmentDifferences: environmentDifferences.length });
     }
     record({ kind: 'quit', path: row.name, cycles: CYCLES, ...totals });
     t.diagnostic(JSON.stringify(totals));

@@ -4,7 +4,9 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { lane, press } from './lanes.mjs';
-import { BUNDLE_DIR, processesWithMarker, readJson, run, runChecked, startProcess, stopProcess, waitFor, waitPortsFree } from './util.mjs';
+import {
+  BUNDLE_DIR, processesWithMarker, readJson, run, runChecked, startProcess, stopProcess, waitFor, waitPortsFree,
+} from './util.mjs';
 
 const BUILD = process.env.LORVANE_BUILD_DIR;
 
