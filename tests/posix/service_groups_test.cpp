@@ -33,12 +33,8 @@ LaunchSpec service(const TempDir& dir, const std::string& name, const std::strin
     if (!fs::exists(dir / "fifo")) {
         EXPECT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     }
-    LaunchSpec spec;
-    spec.executable = writeFile(dir / name + ".sh", "#!/bin/sh\n" + body, 0755);
-    spec.arguments = {dir / name, dir / "fifo", dir / name + ".gc"};
-    spec.output = ChildOutput::nullDevice();
-    spec.lifetime = lifetime;
-    return spec;
+    return {writeFile(dir / name + ".sh", "#!/bin/sh\n" + body, 0755), {dir / name, dir / "fifo", dir / name + ".gc"}, "",
+            std::nullopt, ChildOutput::nullDevice(), lifetime};
 }
 
 TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
@@ -99,7 +95,7 @@ TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
             EXPECT_EQ(WTERMSIG(grandchildStatus), SIGKILL);
         }
         for (const pid_t pid : {static_cast<pid_t>(child->pid()), grandchild}) {
-            EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << pid << " is left";
+            EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << pid << " is left";  // nor a zombie
         }
         EXPECT_TRUE(launcher.servicesEnded());
     }
@@ -158,28 +154,22 @@ TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatT
     // shell that still runs, and two of a dead shell, one from another boot and one whose leader's
     // start time is not the recorded one.
     LinuxProcessLauncher launcher;
-    LaunchSpec sleeper;
-    sleeper.executable = "/bin/sleep";
-    sleeper.arguments = {"600"};
-    sleeper.lifetime = ChildLifetime::EndsWithShell;
-    auto decoy = launcher.launchChild(sleeper);
+    auto decoy = launcher.launchChild({"/bin/sleep", {"600"}, "", std::nullopt, {}, ChildLifetime::EndsWithShell});
     ASSERT_TRUE(decoy.ok()) << decoy.reason();
-    const auto self = processIdentity(::getpid()).value();
-    const auto leader = processIdentity(decoy.value()->pid()).value();
-    const std::string boot = readFile("/proc/sys/kernel/random/boot_id");
+    const auto leaderStart = std::to_string(processIdentity(decoy.value()->pid()).value().startTime);
     const std::string group = "group " + std::to_string(decoy.value()->pid()) + " ";
-    const std::string running = records + "/shell-" + std::to_string(::getpid()) + "-" + std::to_string(self.startTime);
-    writeFile(running, "boot " + boot + group + std::to_string(leader.startTime) + "\n");
-    writeFile(running + "1", "boot another-boot\n" + group + std::to_string(leader.startTime) + "\n");
-    writeFile(running + "2", "boot " + boot + group + std::to_string(leader.startTime + 1) + "\n");
+    const std::string boot = "boot " + readFile("/proc/sys/kernel/random/boot_id");
+    const std::string running =
+        records + "/shell-" + std::to_string(::getpid()) + "-" + std::to_string(processIdentity(::getpid()).value().startTime);
+    writeFile(running, boot + group + leaderStart + "\n");
+    writeFile(running + "1", "boot another-boot\n" + group + leaderStart + "\n");
+    writeFile(running + "2", boot + group + leaderStart + "1\n");
 
     const int ended = ServiceRecord(records).sweep();
     const bool stubbornGone = ::waitpid(pids[0], nullptr, WNOHANG) == pids[0];
-    const pid_t stubbornGrandchild = pidIn(dir / "stubborn.gc");
-    const pid_t politeGrandchild = pidIn(dir / "polite.gc");
+    const pid_t stubbornGrandchild = pidIn(dir / "stubborn.gc"), politeGrandchild = pidIn(dir / "polite.gc");
     const bool grandchildGone = eventually([&] { return !alive(stubbornGrandchild); }, 2);
-    const bool politeGrandchildLeft = alive(politeGrandchild);
-    const bool decoyLeft = decoy.value()->isRunning();
+    const bool politeGrandchildLeft = alive(politeGrandchild), decoyLeft = decoy.value()->isRunning();
     const bool onlyTheLiveShellsRecordLeft =
         fs::exists(running) && std::distance(fs::directory_iterator(records), fs::directory_iterator()) == 1;
 
