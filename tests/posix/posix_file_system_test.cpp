@@ -1,5 +1,5 @@
 // The real disk as the shell uses it: the one text file it reads (the voice public URL file),
-// whole, well-formed UTF-8 and of bounded size, or not at all; and log handles that close once.
+// whole, well-formed UTF-8 and of bounded size, or not at all; and the log files.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -17,7 +17,8 @@ TEST(ReadUtf8File, GivesWellFormedTextOfBoundedSizeOnly) {
     TempDir dir;
     const std::string limit(1024 * 1024, 'a');
     // Two, three and four byte forms, nothing, the highest code point, exactly the size limit.
-    const std::string valid[] = {"https://x/ \xC3\xA9 \xD0\x9F \xE2\x82\xAC \xF0\x9F\x98\x80", "", "\xF4\x8F\xBF\xBF", limit};
+    const std::string valid[] = {"https://x/ \xC3\xA9 \xD0\x9F \xE2\x82\xAC \xF0\x9F\x98\x80", "", "\xF4\x8F\xBF\xBF",
+                                 limit};
     // Beyond the limit, a stray continuation byte, an invalid byte, overlong two, three and four
     // byte forms, a surrogate, beyond U+10FFFF, cut off at the end, a lead byte followed by ASCII,
     // a bad third byte.
@@ -34,18 +35,34 @@ TEST(ReadUtf8File, GivesWellFormedTextOfBoundedSizeOnly) {
     EXPECT_EQ(files.readUtf8File(dir / "fifo"), std::nullopt);
 }
 
-// A second quit request closes the logs again: by then another file may have taken the number.
-TEST(FileHandle, ClosesItsDescriptorOnceOnly) {
+// A log is made 0666 less the umask, and opened close-on-exec (the processes WebKit starts must not
+// hold it) above the standard streams, which a desktop session may start the shell without: there
+// a child's streams would clobber it. It is closed once: a second quit request closes the logs
+// again, when another file may have taken the number.
+TEST(FileHandle, ALogIsOpenedCloseOnExecAboveTheStandardStreamsAndClosedOnce) {
     TempDir dir;
-    auto log = PosixFileSystem().openForWriting(writeFile(dir / "log", ""));
+    PosixFileSystem files;
+    const mode_t umask = ::umask(022);
+    ASSERT_TRUE(files.createEmptyFile(dir / "log"));
+    ::umask(umask);
+    EXPECT_EQ(fs::status(dir / "log").permissions(), fs::perms(0644));
+    const int input = ::dup(STDIN_FILENO);
+    ::close(STDIN_FILENO);
+    auto log = files.openForWriting(dir / "log");
+    ::dup2(input, STDIN_FILENO);
+    ::close(input);
     ASSERT_TRUE(log.ok()) << log.reason();
     const int number = log.value()->descriptor();
+    EXPECT_GE(number, 3);
+    EXPECT_TRUE(::fcntl(number, F_GETFD) & FD_CLOEXEC);
     log.value()->close();
-    const int reused = ::open("/dev/null", O_RDONLY);
-    ASSERT_EQ(reused, number);
+    EXPECT_EQ(::fcntl(number, F_GETFD), -1) << "still open";
+    const int other = ::open("/dev/null", O_RDONLY);
+    ASSERT_EQ(::dup2(other, number), number);
+    ::close(other);
     log.value()->close();
-    EXPECT_NE(::fcntl(reused, F_GETFD), -1);
-    ::close(reused);
+    EXPECT_NE(::fcntl(number, F_GETFD), -1) << "closed what took the number since";
+    ::close(number);
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ LaunchSpec service(const TempDir& dir, const std::string& name, const std::strin
     if (!fs::exists(dir / "fifo")) {
         EXPECT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     }
-    return {writeFile(dir / name + ".sh", "#!/bin/sh\n" + body, 0755), {dir / name, dir / "fifo", dir / name + ".gc"}, "",
-            std::nullopt, ChildOutput::nullDevice(), lifetime};
+    const std::string script = writeFile(dir / name + ".sh", "#!/bin/sh\n" + body, 0755);
+    return {script, {dir / name, dir / "fifo", dir / name + ".gc"}, "", std::nullopt, ChildOutput::nullDevice(), lifetime};
 }
 
 TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
@@ -159,8 +159,8 @@ TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatT
     const auto leaderStart = std::to_string(processIdentity(decoy.value()->pid()).value().startTime);
     const std::string group = "group " + std::to_string(decoy.value()->pid()) + " ";
     const std::string boot = "boot " + readFile("/proc/sys/kernel/random/boot_id");
-    const std::string running =
-        records + "/shell-" + std::to_string(::getpid()) + "-" + std::to_string(processIdentity(::getpid()).value().startTime);
+    const auto self = processIdentity(::getpid()).value();
+    const std::string running = records + "/shell-" + std::to_string(::getpid()) + "-" + std::to_string(self.startTime);
     writeFile(running, boot + group + leaderStart + "\n");
     writeFile(running + "1", "boot another-boot\n" + group + leaderStart + "\n");
     writeFile(running + "2", boot + group + leaderStart + "1\n");
