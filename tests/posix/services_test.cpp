@@ -18,9 +18,9 @@ namespace {
 
 using namespace posix_test;
 
-// Stands in for runtime/node and for the launcher script: notes its pid beside the script it was
-// given (or itself), writes one line to each stream and waits.
-const char* kService = "#!/bin/sh\necho $$ > \"${1:-$0}.pid\"\necho out\necho err >&2\nsleep 600\n";
+// Stands in for runtime/node and for the launcher script: notes its pid beside itself, writes one
+// line to each stream and waits.
+const char* kService = "#!/bin/sh\necho $$ > \"$0.pid\"\necho out\necho err >&2\nsleep 600\n";
 
 struct Services {
     Services() {
@@ -28,17 +28,21 @@ struct Services {
         fake.places.logs = root / "state";
         fake.places.support = root / "data";
         fake.places.homeFolder = root / "home";
+        fake.environment.variables = {{"PORT", "8080"}};
         writeFile(runtime, kService, 0755);
-        writeFile(resources + "/server/server.mjs", "");
-        writeFile(resources + "/voice-worker/src/server.mjs", "");
+        writeFile(server, "");
+        writeFile(worker, "");
+        writeFile(data + "/voice-phone-public-url", "https://phone.tail9.ts.net/\n");
     }
     ~Services() { delegate->applicationWillTerminate(); }
     AppDelegate::State& state() { return AppDelegateTestAccess::state(*delegate); }
 
     TempDir root;
     const std::string resources = root / "share/lorvane", runtime = resources + "/runtime/node";
+    const std::string server = resources + "/server/server.mjs", worker = resources + "/voice-worker/src/server.mjs";
     const std::string serverLog = root / "state/Lorvane/server.log";
     const std::string workerLog = root / "state/Lorvane/voice-worker.log";
+    const std::string data = root / "data/Lorvane";
     fake::FakePlatform fake;
     LinuxProcessLauncher launcher;
     PosixFileSystem files;
@@ -46,54 +50,14 @@ struct Services {
     std::shared_ptr<AppDelegate> delegate = std::make_shared<AppDelegate>(platform, testUpdateEndpoints());
 };
 
-// The environments are the unit tests' tables; here one real child of each kind shows them arrive.
-TEST(Services, EachChildGetsItsArgumentsFolderOutputAndEnvironment) {
-    Services s;
-    const std::string workspace = s.root / "workspace", data = s.root / "data/Lorvane";
-    const Environment given{{"PORT", "8080"}, {"LORVANE_WORKSPACE", workspace}};
-    s.fake.environment.variables = given;
-    writeFile(data + "/voice-phone-public-url", "https://phone.tail9.ts.net/\n");
-    const std::string script = writeFile(workspace + "/start-lorvane.sh", kService, 0755);
-    s.delegate->applicationDidFinishLaunching();
-
-    const std::string server = s.resources + "/server/server.mjs";
-    const std::string worker = s.resources + "/voice-worker/src/server.mjs";
-    const struct {
-        std::vector<std::string> argv;  // as the kernel rewrites it for a script: its interpreter first
-        std::string cwd;
-        std::string output;
-        Environment environment;
-    } children[] = {
-        {{"/bin/sh", s.runtime, server}, s.resources, s.serverLog,
-         {{"NODE_ENV", "production"}, {"PORT", "3001"}, {"HOST", "127.0.0.1"}, {"LORVANE_WORKSPACE", workspace},
-          {"LORVANE_API_URL", "http://127.0.0.1:5055"}, {"LORVANE_VOICE_API_URL", "http://127.0.0.1:6061"},
-          {"LORVANE_GATEWAY_STATE_DIR", data + "/gateway"}, {"LORVANE_VOICE_PUBLIC_URL", "https://phone.tail9.ts.net/"}}},
-        {{"/bin/sh", s.runtime, worker}, s.resources + "/voice-worker", s.workerLog,
-         {{"NODE_ENV", "production"}, {"PORT", "8080"}, {"LORVANE_WORKSPACE", workspace}, {"LORVANE_VOICE_PORT", "6061"},
-          {"LORVANE_VOICE_DATA_DIR", data + "/voice"}}},
-        // The launcher script inherits the shell's own environment, not the one the services get.
-        {{"/bin/sh", script}, workspace, "/dev/null", PosixEnvironment().snapshot()},
-    };
-    for (const auto& child : children) {
-        SCOPED_TRACE(child.argv.back());
-        ASSERT_TRUE(eventually([&] { return pidIn(child.argv.back() + ".pid") > 0; }));
-        const Seen process = seen(pidIn(child.argv.back() + ".pid"));
-        EXPECT_EQ(process.argv, child.argv);
-        EXPECT_EQ(process.cwd, child.cwd);
-        EXPECT_EQ(process.descriptors.at("1"), child.output);
-        EXPECT_EQ(process.environment, child.environment);
-    }
-
-    // Quitting ends the services only: the launcher script leads a session of its own, which the
-    // desktop suite sees survive.
-    ::kill(-pidIn(script + ".pid"), SIGKILL);
-}
-
 // What a service left of its log and data folder: as it was; emptied and opened with no process
 // started; or running, with the log (where it could be had) holding this run's lines alone.
 enum Outcome { Untouched, Failed, Ran, RanWithoutLog };
 
-TEST(Services, LogsAndDataFoldersForEveryWayTheBundleCanBeBroken) {
+// A service that runs is seen from outside once: its argv (as the kernel rewrites it for a script,
+// its interpreter first), folder and environment. The environments are the unit tests' tables; here
+// a real child of each kind shows them arrive.
+TEST(Services, WhatEachServiceIsHandedAndLeavesForEveryWayTheBundleCanBeBroken) {
     const auto remove = [](const char* part) { return [part](Services& s) { fs::remove_all(s.resources + part); }; };
     const auto logsAs = [](void (*make)(const std::string&)) {
         return [make](Services& s) {
@@ -141,34 +105,52 @@ TEST(Services, LogsAndDataFoldersForEveryWayTheBundleCanBeBroken) {
         s.delegate->applicationDidFinishLaunching();
         // The server's failures show the launch-error page after the loading page; the worker's are silent.
         EXPECT_EQ(s.fake.application.webView->loads.size(), c.server >= Ran ? 1u : 2u);
-        const std::tuple<Outcome, std::string, std::string, std::shared_ptr<ChildProcess>, std::shared_ptr<FileHandle>>
-            services[] = {
-                {c.server, s.serverLog, "gateway", s.state().serverProcess, s.state().serverLogHandle},
-                {c.worker, s.workerLog, "voice", s.state().voiceProcess, s.state().voiceLogHandle},
-            };
-        for (const auto& [outcome, log, folder, process, handle] : services) {
-            SCOPED_TRACE(log);
-            EXPECT_EQ(process != nullptr, outcome >= Ran);
-            EXPECT_EQ(fs::is_directory(s.root / "data/Lorvane/" + folder), outcome != Untouched);
-            EXPECT_EQ(handle != nullptr, outcome == Failed || outcome == Ran);
-            if (outcome < Ran) {
-                EXPECT_EQ(readFile(log), outcome == Untouched ? previousLog : "");
+        const struct {
+            Outcome outcome;
+            std::string log, folder, script, cwd;
+            Environment environment;
+            std::shared_ptr<ChildProcess> process;
+            std::shared_ptr<FileHandle> handle;
+        } services[] = {
+            {c.server, s.serverLog, s.data + "/gateway", s.server, s.resources,
+             {{"NODE_ENV", "production"}, {"PORT", "3001"}, {"HOST", "127.0.0.1"},
+              {"LORVANE_API_URL", "http://127.0.0.1:5055"}, {"LORVANE_VOICE_API_URL", "http://127.0.0.1:6061"},
+              {"LORVANE_GATEWAY_STATE_DIR", s.data + "/gateway"},
+              {"LORVANE_VOICE_PUBLIC_URL", "https://phone.tail9.ts.net/"}},
+             s.state().serverProcess, s.state().serverLogHandle},
+            {c.worker, s.workerLog, s.data + "/voice", s.worker, s.resources + "/voice-worker",
+             {{"NODE_ENV", "production"}, {"PORT", "8080"}, {"LORVANE_VOICE_PORT", "6061"},
+              {"LORVANE_VOICE_DATA_DIR", s.data + "/voice"}},
+             s.state().voiceProcess, s.state().voiceLogHandle},
+        };
+        for (const auto& service : services) {
+            SCOPED_TRACE(service.log);
+            EXPECT_EQ(service.process != nullptr, service.outcome >= Ran);
+            EXPECT_EQ(fs::is_directory(service.folder), service.outcome != Untouched);
+            EXPECT_EQ(service.handle != nullptr, service.outcome == Failed || service.outcome == Ran);
+            if (service.outcome < Ran) {
+                EXPECT_EQ(readFile(service.log), service.outcome == Untouched ? previousLog : "");
             }
-            if (outcome != Ran) continue;
-            EXPECT_TRUE(eventually([&] { return readFile(log) == "out\nerr\n"; })) << readFile(log);
+            if (service.outcome != Ran) continue;
+            EXPECT_TRUE(eventually([&] { return readFile(service.log) == "out\nerr\n"; })) << readFile(service.log);
+            const Seen process = seen(service.process->pid());  // it has written: it runs the runtime
+            EXPECT_EQ(process.argv, (std::vector<std::string>{"/bin/sh", s.runtime, service.script}));
+            EXPECT_EQ(process.cwd, service.cwd);
+            EXPECT_EQ(process.environment, service.environment);
         }
     }
 }
 
-TEST(Services, TheLauncherScriptIsTheFirstExecutableCandidate) {
+TEST(Services, TheLauncherScriptIsTheFirstExecutableCandidateAndStartsInItsFolderAsTheShellWasStarted) {
     Services s;
-    const std::string candidates[] = {s.root / "workspace/start-lorvane.sh", s.root / "data/Lorvane/backend/start-lorvane.sh",
-                                      s.root / "home/Quendrel/lorvane/start-lorvane.sh", s.root / "home/lorvane/start-lorvane.sh"};
+    const std::string candidates[] = {s.root / "workspace/start-lorvane.sh", s.data + "/backend/start-lorvane.sh",
+                                      s.root / "home/Quendrel/lorvane/start-lorvane.sh",
+                                      s.root / "home/lorvane/start-lorvane.sh"};
     const auto found = [&](const std::string& workspace) {
         s.fake.environment.variables["LORVANE_WORKSPACE"] = workspace;
         return AppDelegateTestAccess::backendLauncherPath(*s.delegate);
     };
-    for (const auto& candidate : candidates) writeFile(candidate, "", 0644);
+    for (const auto& candidate : candidates) writeFile(candidate, kService, 0644);
     EXPECT_EQ(found(s.root / "workspace"), std::nullopt) << "none is executable";
     // Made executable from the last to the first, each one is found before those after it.
     for (auto candidate = std::rbegin(candidates); candidate != std::rend(candidates); ++candidate) {
@@ -184,6 +166,18 @@ TEST(Services, TheLauncherScriptIsTheFirstExecutableCandidate) {
     fs::current_path(s.root.path);
     EXPECT_EQ(found("workspace"), candidates[0]);
     fs::current_path(before);
+    EXPECT_EQ(found(s.root / "workspace"), candidates[0]);
+
+    // It inherits the shell's own environment, not the one the services get, and is none of the
+    // services: it leads a session of its own, which the desktop suite sees outlive the app.
+    AppDelegateTestAccess::startLocalBackendIfAvailable(*s.delegate);
+    ASSERT_TRUE(eventually([&] { return pidIn(candidates[0] + ".pid") > 0; }));
+    const Seen script = seen(pidIn(candidates[0] + ".pid"));
+    ::kill(-pidIn(candidates[0] + ".pid"), SIGKILL);
+    EXPECT_EQ(script.argv, (std::vector<std::string>{"/bin/sh", candidates[0]}));
+    EXPECT_EQ(script.cwd, s.root / "workspace");
+    EXPECT_EQ(script.descriptors.at("1"), "/dev/null");
+    EXPECT_EQ(script.environment, PosixEnvironment().snapshot());
 }
 
 }  // namespace
