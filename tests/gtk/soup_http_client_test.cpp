@@ -25,10 +25,12 @@ void runUntil(Predicate done) {
 class TestServer {
 public:
     explicit TestServer(GTlsCertificate* certificate = nullptr)
-        : server_(certificate ? soup_server_new("tls-certificate", certificate, nullptr) : soup_server_new(nullptr, nullptr)) {
+        : server_(certificate ? soup_server_new("tls-certificate", certificate, nullptr)
+                              : soup_server_new(nullptr, nullptr)) {
         soup_server_add_handler(server_, nullptr, handle, this, nullptr);
         const int https = certificate ? SOUP_SERVER_LISTEN_HTTPS : 0;
-        EXPECT_TRUE(soup_server_listen_local(server_, 0, SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | https), nullptr));
+        const auto options = SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | https);
+        EXPECT_TRUE(soup_server_listen_local(server_, 0, options, nullptr));
         GSList* uris = soup_server_get_uris(server_);
         origin_ = std::string(certificate ? "https" : "http") + "://127.0.0.1:" +
                   std::to_string(g_uri_get_port(static_cast<GUri*>(uris->data)));
@@ -48,7 +50,9 @@ private:
         self->headerNames.clear();
         soup_message_headers_foreach(
             soup_server_message_get_request_headers(message),
-            [](const char* name, const char*, gpointer names) { static_cast<std::set<std::string>*>(names)->insert(name); },
+            [](const char* name, const char*, gpointer names) {
+                static_cast<std::set<std::string>*>(names)->insert(name);
+            },
             &self->headerNames);
         const std::string route = path;
         soup_server_message_set_status(message, route == "/missing" ? 404 : route == "/empty" ? 204 : 200, nullptr);
@@ -132,7 +136,8 @@ TEST(SoupHttpClient, AnswersFailuresAndTimeOutsWithNoHeaderOfItsOwn) {
         const auto response = fetch(client, HttpRequest{c.url, c.timeout, c.policy, c.needs});
         EXPECT_EQ(response ? std::optional(response->status) : std::nullopt, c.status);
         EXPECT_EQ(response && response->body ? std::optional(response->body->size()) : std::nullopt, c.bodySize);
-        EXPECT_TRUE(std::includes(libsoupOwn.begin(), libsoupOwn.end(), server.headerNames.begin(), server.headerNames.end()));
+        const auto& sent = server.headerNames;
+        EXPECT_TRUE(std::includes(libsoupOwn.begin(), libsoupOwn.end(), sent.begin(), sent.end()));
     }
 }
 
@@ -165,7 +170,8 @@ struct Certificate {
     Certificate() {
         if (std::string(LORVANE_TEST_OPENSSL).empty() || !g_mkdtemp(folder.data())) return;
         const std::string command = std::string(LORVANE_TEST_OPENSSL) +
-                                    " req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+                                    " req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                                    " -addext subjectAltName=IP:127.0.0.1"
                                     " -keyout " + folder + "/key.pem -out " + pem() + " 2>/dev/null";
         if (std::system(command.c_str()) == 0) {
             certificate = g_tls_certificate_new_from_files(pem().c_str(), (folder + "/key.pem").c_str(), nullptr);

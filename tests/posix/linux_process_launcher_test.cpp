@@ -74,7 +74,8 @@ TEST(Launch, TheChildGetsWhatItIsGivenAndNoneOfTheShellsDescriptorsOrSignalState
         ASSERT_TRUE(file.ok()) << file.reason();
         if (c.output == ClosedFile) file.value()->close();
         const LaunchSpec spec{"/bin/sh",
-                              {"-c", "read line\necho \"$line\"\necho err >&2\necho end", "sh", "two words", "", "$HOME;*"},
+                              {"-c", "read line\necho \"$line\"\necho err >&2\necho end", "sh", "two words", "",
+                               "$HOME;*"},
                               c.workingDirectory.empty() ? "" : dir / c.workingDirectory,
                               c.environment,
                               c.output == Inherit      ? ChildOutput::inherit()
@@ -110,7 +111,10 @@ TEST(Launch, TheChildGetsWhatItIsGivenAndNoneOfTheShellsDescriptorsOrSignalState
         // Polled: until the exec the child shows the test's argv, and the dynamic loader holds a
         // library open for a moment after it.
         Seen process;
-        eventually([&] { return (process = seen(child.value()->pid())).argv == argv && process.descriptors == descriptors; }, 3);
+        eventually([&] {
+            process = seen(child.value()->pid());
+            return process.argv == argv && process.descriptors == descriptors;
+        }, 3);
         EXPECT_EQ(process.argv, argv);
         EXPECT_EQ(process.descriptors, descriptors);
         EXPECT_EQ(process.cwd, c.workingDirectory.empty() ? fs::canonical(".").string() : spec.workingDirectory);

@@ -35,7 +35,8 @@ LaunchSpec service(const TempDir& dir, const std::string& name, const std::strin
         EXPECT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     }
     const std::string script = writeFile(dir / name + ".sh", "#!/bin/sh\necho $$ > \"$1.pid\"\n" + body, 0755);
-    return {script, {dir / name, dir / "fifo", dir / name + ".gc"}, "", std::nullopt, ChildOutput::nullDevice(), lifetime};
+    const std::vector<std::string> arguments{dir / name, dir / "fifo", dir / name + ".gc"};
+    return {script, arguments, "", std::nullopt, ChildOutput::nullDevice(), lifetime};
 }
 
 TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
@@ -155,7 +156,8 @@ TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatT
     EXPECT_TRUE(std::regex_match(readFile(dir / "stubborn"), std::regex("ready\n(TERM\n)+WINCH\n")))
         << readFile(dir / "stubborn");
     EXPECT_EQ(readFile(dir / "independent"), "ready\nWINCH\n");
-    EXPECT_TRUE(eventually([&] { return ::waitpid(polite, nullptr, WNOHANG) == polite; }, 2)) << "no parent-death signal";
+    EXPECT_TRUE(eventually([&] { return ::waitpid(polite, nullptr, WNOHANG) == polite; }, 2))
+        << "no parent-death signal";
 
     // Records that must stop the sweep, naming a live service of the test's own: the record of a
     // shell that still runs, and two of a dead shell, one from another boot and one whose leader's
@@ -177,7 +179,8 @@ TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatT
     const bool stubbornGone = ::waitpid(stubborn, nullptr, WNOHANG) == stubborn;
     if (stubbornGone) stubborn = -1;  // reaped: its pid may be reused
     EXPECT_TRUE(stubbornGone) << "the sweep returned before the service it killed had exited";
-    EXPECT_TRUE(eventually([&] { return !alive(stubbornGrandchild); }, 2)) << "the service's grandchild survived the sweep";
+    EXPECT_TRUE(eventually([&] { return !alive(stubbornGrandchild); }, 2))
+        << "the service's grandchild survived the sweep";
     // Its group's leader is gone, so nothing proves the group still ours: it is left alone.
     EXPECT_TRUE(alive(politeGrandchild));
     EXPECT_TRUE(decoy.value()->isRunning());

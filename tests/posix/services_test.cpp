@@ -46,7 +46,8 @@ struct Services {
     fake::FakePlatform fake;
     LinuxProcessLauncher launcher;
     PosixFileSystem files;
-    Platform platform{fake.queue, fake.clock, fake.http, launcher, files, fake.places, fake.environment, fake.application};
+    Platform platform{fake.queue, fake.clock,  fake.http,        launcher,
+                      files,      fake.places, fake.environment, fake.application};
     std::shared_ptr<AppDelegate> delegate = std::make_shared<AppDelegate>(platform, testUpdateEndpoints());
 };
 
