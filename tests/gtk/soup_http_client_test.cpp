@@ -14,14 +14,23 @@
 namespace lorvane::gtk {
 namespace {
 
-// A loopback server in this process, served by the test thread's main loop while a request waits.
+// Runs the test thread's main loop, which also serves the test servers, until `done`; a guard ends a hang.
+template <class Predicate>
+void runUntil(Predicate done) {
+    const gint64 guard = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
+    while (!done() && g_get_monotonic_time() < guard) g_main_context_iteration(nullptr, TRUE);
+}
+
+// A loopback server in this process.
 class TestServer {
 public:
     explicit TestServer(GTlsCertificate* certificate = nullptr)
-        : server_(certificate ? soup_server_new("tls-certificate", certificate, nullptr) : soup_server_new(nullptr, nullptr)) {
+        : server_(certificate ? soup_server_new("tls-certificate", certificate, nullptr)
+                              : soup_server_new(nullptr, nullptr)) {
         soup_server_add_handler(server_, nullptr, handle, this, nullptr);
         const int https = certificate ? SOUP_SERVER_LISTEN_HTTPS : 0;
-        EXPECT_TRUE(soup_server_listen_local(server_, 0, SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | https), nullptr));
+        const auto options = SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | https);
+        EXPECT_TRUE(soup_server_listen_local(server_, 0, options, nullptr));
         GSList* uris = soup_server_get_uris(server_);
         origin_ = std::string(certificate ? "https" : "http") + "://127.0.0.1:" +
                   std::to_string(g_uri_get_port(static_cast<GUri*>(uris->data)));
@@ -41,28 +50,31 @@ private:
         self->headerNames.clear();
         soup_message_headers_foreach(
             soup_server_message_get_request_headers(message),
-            [](const char* name, const char*, gpointer names) { static_cast<std::set<std::string>*>(names)->insert(name); },
+            [](const char* name, const char*, gpointer names) {
+                static_cast<std::set<std::string>*>(names)->insert(name);
+            },
             &self->headerNames);
         const std::string route = path;
         soup_server_message_set_status(message, route == "/missing" ? 404 : route == "/empty" ? 204 : 200, nullptr);
-        // Without a declared length, the body's cap has to be kept while reading.
-        const auto chunked = [message](const std::string& chunk, int times, bool complete) {
-            soup_message_headers_set_encoding(soup_server_message_get_response_headers(message), SOUP_ENCODING_CHUNKED);
-            SoupMessageBody* body = soup_server_message_get_response_body(message);
-            for (int i = 0; i < times; ++i) soup_message_body_append(body, SOUP_MEMORY_COPY, chunk.data(), chunk.size());
-            if (complete) soup_message_body_complete(body);
-        };
-        const auto answer = [message](const std::string& body) {
-            soup_server_message_set_response(message, "text/plain", SOUP_MEMORY_COPY, body.data(), body.size());
-        };
-        if (route == "/ok" || route == "/missing") return answer(route == "/ok" ? "hello" : "no such page");
-        if (route == "/empty") return answer("");
-        if (route == "/exactly-limit") return answer(std::string(kMaxHttpBodyBytes, 'a'));
-        if (route == "/over-limit") return answer(std::string(kMaxHttpBodyBytes + 1, 'a'));
-        if (route == "/over-limit-chunked") return chunked(std::string(kMaxHttpBodyBytes / 2 + 1, 'a'), 2, true);
-        if (route == "/slow-body") return chunked("<html>", 1, false);  // the status and a first chunk, the rest never
         if (route == "/silent") return soup_server_message_pause(message);
         if (route == "/redirect") return soup_server_message_set_redirect(message, 302, self->redirectTarget.c_str());
+        const std::string body = route == "/ok"              ? "hello"
+                                 : route == "/missing"       ? "no such page"
+                                 : route == "/exactly-limit" ? std::string(kMaxHttpBodyBytes, 'a')
+                                 : route == "/over-limit"    ? std::string(kMaxHttpBodyBytes + 1, 'a')
+                                                             : "";
+        if (route != "/over-limit-chunked" && route != "/slow-body") {
+            return soup_server_message_set_response(message, "text/plain", SOUP_MEMORY_COPY, body.data(), body.size());
+        }
+        // Without a declared length, the body's cap has to be kept while reading; the slow body
+        // sends the status and a first chunk, the rest never.
+        soup_message_headers_set_encoding(soup_server_message_get_response_headers(message), SOUP_ENCODING_CHUNKED);
+        SoupMessageBody* chunks = soup_server_message_get_response_body(message);
+        const std::string chunk = route == "/slow-body" ? "<html>" : std::string(kMaxHttpBodyBytes / 2 + 1, 'a');
+        for (int i = route == "/slow-body" ? 1 : 0; i < 2; ++i) {
+            soup_message_body_append(chunks, SOUP_MEMORY_COPY, chunk.data(), chunk.size());
+        }
+        if (route != "/slow-body") soup_message_body_complete(chunks);
     }
 
     SoupServer* server_;
@@ -70,7 +82,7 @@ private:
 };
 
 // Sends one GET and runs the main loop until its completion arrives, checking that it came once,
-// after get() returned, on this thread; a guard ends a hang.
+// after get() returned, on this thread.
 std::optional<HttpResponse> fetch(SoupHttpClient& client, const HttpRequest& request) {
     std::optional<std::optional<HttpResponse>> outcome;
     const auto testThread = std::this_thread::get_id();
@@ -80,8 +92,7 @@ std::optional<HttpResponse> fetch(SoupHttpClient& client, const HttpRequest& req
         outcome = std::move(response);
     });
     EXPECT_FALSE(outcome.has_value()) << "completion called before get() returned";
-    const gint64 guard = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
-    while (!outcome && g_get_monotonic_time() < guard) g_main_context_iteration(nullptr, TRUE);
+    runUntil([&] { return outcome.has_value(); });
     EXPECT_TRUE(outcome.has_value()) << "no completion for " << request.url;
     return outcome.value_or(std::nullopt);
 }
@@ -119,13 +130,14 @@ TEST(SoupHttpClient, AnswersFailuresAndTimeOutsWithNoHeaderOfItsOwn) {
         {server.url("/ok"), 5, kStatus, 200, std::nullopt, CachePolicy::ReloadIgnoringLocalCache},
         {server.url("/ok"), 5, kBody, 200, 5, CachePolicy::ReloadIgnoringLocalCache},
     };
+    const std::set<std::string> libsoupOwn{"Host", "Accept-Encoding", "Connection"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url + (c.needs == kStatus ? " (status only)" : ""));
         const auto response = fetch(client, HttpRequest{c.url, c.timeout, c.policy, c.needs});
         EXPECT_EQ(response ? std::optional(response->status) : std::nullopt, c.status);
         EXPECT_EQ(response && response->body ? std::optional(response->body->size()) : std::nullopt, c.bodySize);
-        const std::set<std::string> libsoupOwn{"Host", "Accept-Encoding", "Connection"};
-        EXPECT_TRUE(std::includes(libsoupOwn.begin(), libsoupOwn.end(), server.headerNames.begin(), server.headerNames.end()));
+        const auto& sent = server.headerNames;
+        EXPECT_TRUE(std::includes(libsoupOwn.begin(), libsoupOwn.end(), sent.begin(), sent.end()));
     }
 }
 
@@ -133,10 +145,6 @@ TEST(SoupHttpClient, AnswersFailuresAndTimeOutsWithNoHeaderOfItsOwn) {
 // with the request still out, so a last reference in it can never end an object on the network
 // thread.
 TEST(SoupHttpClient, CompletionsAreReleasedOnTheMainThread) {
-    struct ReleaseProbe {
-        std::optional<std::thread::id>* releasedOn;
-        ~ReleaseProbe() { *releasedOn = std::this_thread::get_id(); }
-    };
     for (const bool answered : {true, false}) {
         SCOPED_TRACE(answered ? "answered" : "still out");
         TestServer server;
@@ -144,11 +152,11 @@ TEST(SoupHttpClient, CompletionsAreReleasedOnTheMainThread) {
         bool ran = false;
         {
             SoupHttpClient client;
+            const std::shared_ptr<void> probe(nullptr, [&](void*) { releasedOn = std::this_thread::get_id(); });
             client.get(HttpRequest{server.url(answered ? "/ok" : "/silent"), 30.0},
-                       [probe = std::make_shared<ReleaseProbe>(&releasedOn), &ran](std::optional<HttpResponse>) { ran = true; });
-            // Served by this thread's loop: until the answer is in, or the request hangs at the silent route.
-            const gint64 guard = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
-            while ((answered ? !ran : server.hits == 0) && g_get_monotonic_time() < guard) g_main_context_iteration(nullptr, TRUE);
+                       [probe, &ran](std::optional<HttpResponse>) { ran = true; });
+            // Until the answer is in, or the request hangs at the silent route.
+            runUntil([&] { return answered ? ran : server.hits > 0; });
         }
         while (g_main_context_iteration(nullptr, FALSE)) {
         }
@@ -160,11 +168,10 @@ TEST(SoupHttpClient, CompletionsAreReleasedOnTheMainThread) {
 // A throw-away certificate for 127.0.0.1, made with openssl in a temporary folder.
 struct Certificate {
     Certificate() {
-        char folderTemplate[] = "/tmp/lorvane-tls-XXXXXX";
-        if (std::string(LORVANE_TEST_OPENSSL).empty() || !g_mkdtemp(folderTemplate)) return;
-        folder = folderTemplate;
+        if (std::string(LORVANE_TEST_OPENSSL).empty() || !g_mkdtemp(folder.data())) return;
         const std::string command = std::string(LORVANE_TEST_OPENSSL) +
-                                    " req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+                                    " req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                                    " -addext subjectAltName=IP:127.0.0.1"
                                     " -keyout " + folder + "/key.pem -out " + pem() + " 2>/dev/null";
         if (std::system(command.c_str()) == 0) {
             certificate = g_tls_certificate_new_from_files(pem().c_str(), (folder + "/key.pem").c_str(), nullptr);
@@ -172,20 +179,18 @@ struct Certificate {
     }
     ~Certificate() {
         if (certificate) g_object_unref(certificate);
-        if (!folder.empty()) std::system(("rm -rf " + folder).c_str());
+        std::system(("rm -rf " + folder).c_str());
     }
     std::string pem() const { return folder + "/cert.pem"; }
-    std::string folder;
+    std::string folder = "/tmp/lorvane-tls-XXXXXX";
     GTlsCertificate* certificate = nullptr;
 };
 
 TEST(SoupHttpClient, TlsIsVerifiedAndNeverDowngraded) {
     Certificate certificate;
     if (!certificate.certificate) GTEST_SKIP() << "openssl could not make a test certificate";
-    TestServer secure(certificate.certificate);
-    TestServer plain;
-    SoupHttpClient systemTrust;
-    SoupHttpClient testTrust(certificate.pem());
+    TestServer secure(certificate.certificate), plain;
+    SoupHttpClient systemTrust, testTrust(certificate.pem());
     EXPECT_FALSE(fetch(systemTrust, {secure.url("/ok"), 5})) << "an unknown CA must be rejected";
     EXPECT_TRUE(fetch(testTrust, {secure.url("/ok"), 5}));
     secure.redirectTarget = plain.url("/ok");

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -20,31 +19,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct DeviceCase {
-    const char* name;
-    std::vector<std::pair<const char*, const char*>> renderNodes;  // node name, its driver ("" none)
-    bool nvidia;
-    std::optional<std::string> forcedSoftwareGl;
-    bool expected;
-};
-
-// A /dev and a /sys/class/drm laid out in a scratch folder as the kernel lays them out.
-GraphicsDevices layOut(const fs::path& root, const DeviceCase& c) {
+// A /dev and a /sys/class/drm laid out in a scratch folder as the kernel lays them out: a card
+// node (never a render node), NVIDIA's control device or not, and render nodes with their drivers.
+GraphicsDevices layOut(const fs::path& root, bool nvidia, const std::vector<std::pair<const char*, const char*>>& nodes,
+                       std::optional<std::string> forcedSoftwareGl = std::nullopt) {
+    fs::remove_all(root);
     fs::create_directories(root / "dev/dri");
-    fs::create_directories(root / "sys/class/drm");
     std::ofstream(root / "dev/dri/card0").put('\n');
-    if (c.nvidia) std::ofstream(root / "dev/nvidiactl").put('\n');
-    for (const auto& [node, driver] : c.renderNodes) {
+    if (nvidia) std::ofstream(root / "dev/nvidiactl").put('\n');
+    for (const auto& [node, driver] : nodes) {
         std::ofstream(root / "dev/dri" / node).put('\n');
         const fs::path device = root / "sys/class/drm" / node / "device";
         fs::create_directories(device);
         if (*driver) fs::create_directory_symlink(root / "sys/bus/pci/drivers" / driver, device / "driver");
     }
-    return GraphicsDevices{(root / "dev").string(), (root / "sys/class/drm").string(), c.forcedSoftwareGl};
+    return GraphicsDevices{(root / "dev").string(), (root / "sys/class/drm").string(), forcedSoftwareGl};
 }
 
+const fs::path kRoot = fs::temp_directory_path() / ("lorvane-gpu-" + std::to_string(::getpid()));
+
 TEST(RendererChoiceTest, OnlyARealDevicesRenderNodeOrNvidiasDriverCountsAsAGpu) {
-    const DeviceCase cases[] = {
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> renderNodes;  // node name, its driver ("" none)
+        bool nvidia;
+        std::optional<std::string> forcedSoftwareGl;
+        bool expected;
+    } cases[] = {
         {"no render node at all", {}, false, std::nullopt, false},
         {"a real device's render node", {{"renderD128", "i915"}}, false, std::nullopt, true},
         {"a render node whose driver is unknown", {{"renderD128", ""}}, false, std::nullopt, true},
@@ -56,17 +57,12 @@ TEST(RendererChoiceTest, OnlyARealDevicesRenderNodeOrNvidiasDriverCountsAsAGpu) 
         {"software GL variable empty", {{"renderD128", "i915"}}, false, "", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const fs::path root = fs::temp_directory_path() / ("lorvane-gpu-" + std::to_string(::getpid()));
-        fs::remove_all(root);
-        EXPECT_EQ(machineOffersHardwareGl(layOut(root, c)), c.expected);
-        fs::remove_all(root);
+        const GraphicsDevices devices = layOut(kRoot, c.nvidia, c.renderNodes, c.forcedSoftwareGl);
+        EXPECT_EQ(machineOffersHardwareGl(devices), c.expected) << c.name;
     }
+    fs::remove_all(kRoot);
     EXPECT_FALSE(machineOffersHardwareGl(GraphicsDevices{"/nonexistent/dev", "/nonexistent/sys", std::nullopt}));
 }
-
-// The variables the choice reads or writes, each set to a value or unset.
-const char* const kChoiceVariables[] = {"GSK_RENDERER", "WEBKIT_SKIA_ENABLE_CPU_RENDERING", "GDK_DEBUG", "GDK_DISABLE"};
 
 // "NAME=value;OTHER" as variables: OTHER, without a value, is unset.
 ShellOnlyVariables parsed(const std::string& text) {
@@ -96,42 +92,40 @@ TEST(RendererChoiceTest, WithoutAGpuGtkAndWebKitStayOffGlUnlessTheUserChoseOther
     } cases[] = {
         {"a GPU: nothing changes", true, 8, "GDK_DEBUG=portals", "GDK_DEBUG=portals", ""},
         {"GTK 4.8, nothing set", false, 8, "", "GDK_DEBUG=gl-disable" + cpu, "GDK_DEBUG" + cpuKept},
-        {"GTK 4.8, the user's GDK_DEBUG is added to", false, 8, "GDK_DEBUG=portals", "GDK_DEBUG=portals,gl-disable" + cpu,
-         "GDK_DEBUG=portals" + cpuKept},
+        {"GTK 4.8, the user's GDK_DEBUG is added to", false, 8, "GDK_DEBUG=portals",
+         "GDK_DEBUG=portals,gl-disable" + cpu, "GDK_DEBUG=portals" + cpuKept},
         {"GTK 4.8, an empty GDK_DEBUG", false, 8, "GDK_DEBUG=", "GDK_DEBUG=gl-disable" + cpu, "GDK_DEBUG=" + cpuKept},
         {"GTK 4.8, GL already off in the user's GDK_DEBUG", false, 8, "GDK_DEBUG=portals:GL-DISABLE",
          "GDK_DEBUG=portals:GL-DISABLE" + cpu, cpuKept},
         {"GTK 4.8, every GDK_DEBUG item", false, 8, "GDK_DEBUG=all", "GDK_DEBUG=all" + cpu, cpuKept},
         {"GTK 4.8, an item that only starts like it", false, 8, "GDK_DEBUG=gl-disable-gles",
          "GDK_DEBUG=gl-disable-gles,gl-disable" + cpu, "GDK_DEBUG=gl-disable-gles" + cpuKept},
-        {"GTK 4.14 still reads GDK_DEBUG", false, 14, "GDK_DISABLE=vulkan", "GDK_DEBUG=gl-disable;GDK_DISABLE=vulkan" + cpu,
-         "GDK_DEBUG" + cpuKept},
-        {"GTK 4.16 reads GDK_DISABLE", false, 16, "GDK_DEBUG=portals", "GDK_DEBUG=portals;GDK_DISABLE=gl" + cpu,
-         "GDK_DISABLE" + cpuKept},
-        {"GTK 4.18, the user's GDK_DISABLE is added to", false, 18, "GDK_DISABLE=vulkan", "GDK_DISABLE=vulkan,gl" + cpu,
-         "GDK_DISABLE=vulkan" + cpuKept},
+        {"GTK 4.14 still reads GDK_DEBUG", false, 14, "GDK_DISABLE=vulkan",
+         "GDK_DEBUG=gl-disable;GDK_DISABLE=vulkan" + cpu, "GDK_DEBUG" + cpuKept},
+        {"GTK 4.16 reads GDK_DISABLE, and adds to the user's", false, 16, "GDK_DEBUG=portals;GDK_DISABLE=vulkan",
+         "GDK_DEBUG=portals;GDK_DISABLE=vulkan,gl" + cpu, "GDK_DISABLE=vulkan" + cpuKept},
         {"the user chose GTK's GL renderer", false, 8, "GSK_RENDERER=ngl",
          "GSK_RENDERER=ngl;WEBKIT_SKIA_ENABLE_CPU_RENDERING=1", "WEBKIT_SKIA_ENABLE_CPU_RENDERING"},
         {"the user chose WebKit's GPU painting", false, 8, "WEBKIT_SKIA_ENABLE_CPU_RENDERING=0",
          "GSK_RENDERER=cairo;WEBKIT_SKIA_ENABLE_CPU_RENDERING=0", "GSK_RENDERER"},
         {"the user chose the CPU renderers themselves", false, 8, cpu, "GDK_DEBUG=gl-disable" + cpu, "GDK_DEBUG"},
     };
-    const fs::path root = fs::temp_directory_path() / ("lorvane-choice-" + std::to_string(::getpid()));
+    // The variables the choice reads or writes.
+    const char* const variables[] = {"GSK_RENDERER", "WEBKIT_SKIA_ENABLE_CPU_RENDERING", "GDK_DEBUG", "GDK_DISABLE"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(root);
-        const DeviceCase machine{"", {}, /* NVIDIA's driver as the GPU */ c.gpu, std::nullopt, c.gpu};
-        for (const char* name : kChoiceVariables) ::unsetenv(name);
+        for (const char* name : variables) ::unsetenv(name);
         for (const auto& [name, value] : parsed(c.userSet)) ::setenv(name.c_str(), value->c_str(), 1);
-        EXPECT_EQ(chooseRenderers(layOut(root, machine), c.gtkMinorVersion), parsed(c.kept));
+        const GraphicsDevices machine = layOut(kRoot, /* NVIDIA's driver as the GPU */ c.gpu, {});
+        EXPECT_EQ(chooseRenderers(machine, c.gtkMinorVersion), parsed(c.kept));
         ShellOnlyVariables now;
-        for (const char* name : kChoiceVariables) {
+        for (const char* name : variables) {
             if (const char* value = std::getenv(name)) now.emplace(name, value);
         }
         EXPECT_EQ(now, parsed(c.expected));
     }
-    fs::remove_all(root);
-    for (const char* name : kChoiceVariables) ::unsetenv(name);
+    fs::remove_all(kRoot);
+    for (const char* name : variables) ::unsetenv(name);
 }
 
 }  // namespace

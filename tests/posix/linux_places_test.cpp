@@ -23,7 +23,8 @@ TEST(LinuxPlaces, UserFoldersFollowXdgAndFallBackUnderHome) {
         std::string logs;
         std::string data;
     } cases[] = {
-        {{{"HOME", "/home/u"}, {"XDG_STATE_HOME", "/x/state"}, {"XDG_DATA_HOME", "/x/data/"}}, "/home/u", "/x/state", "/x/data"},
+        {{{"HOME", "/home/u"}, {"XDG_STATE_HOME", "/x/state"}, {"XDG_DATA_HOME", "/x/data/"}},
+         "/home/u", "/x/state", "/x/data"},
         // Relative values, and so empty ones, are ignored.
         {{{"HOME", "/home/u/"}, {"XDG_STATE_HOME", "x/state"}, {"XDG_DATA_HOME", ""}},
          "/home/u", "/home/u/.local/state", "/home/u/.local/share"},

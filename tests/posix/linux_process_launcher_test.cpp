@@ -2,7 +2,9 @@
 // working directory, environment, descriptors and signal state; and failures to start, as values.
 #include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <set>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/syscall.h>
@@ -50,23 +52,20 @@ const LaunchCase kLaunchCases[] = {
     {"inherited from a malformed environment", "", std::nullopt, {{"NEVER_SET", std::nullopt}}, Inherit, true},
 };
 
-TEST(Launch, TheChildGetsWhatTheSpecSaysAndNoneOfTheShellsDescriptorsOrSignalState) {
+// The shell's state stays as a GUI shell leaves it for the whole test: variables it changed,
+// descriptors without close-on-exec (one far up the table), an ignored SIGPIPE, a handled SIGTERM
+// and a signal blocked on the main thread. None of it may reach a child.
+TEST(Launch, TheChildGetsWhatItIsGivenAndNoneOfTheShellsDescriptorsOrSignalState) {
     ::setenv("LORVANE_TEST_OWN", "the shell's", 1);
     ::setenv("LORVANE_TEST_CHANGED", "the user's,the shell's", 1);
     ::setenv("LORVANE_TEST_WAS_EMPTY", "the shell's", 1);
-    // What a GUI shell leaves about: descriptors without close-on-exec, one far up the table, an
-    // ignored SIGPIPE, a handled SIGTERM and a signal blocked on the main thread.
-    const int leaked = ::open("/dev/null", O_RDONLY);
-    ASSERT_EQ(::dup2(leaked, 200), 200);
-    struct sigaction ignore {}, handle {}, oldPipe {}, oldTerm {};
-    ignore.sa_handler = SIG_IGN;
-    handle.sa_handler = [](int) {};
-    ::sigaction(SIGPIPE, &ignore, &oldPipe);
-    ::sigaction(SIGTERM, &handle, &oldTerm);
-    sigset_t blocked, oldMask;
+    ASSERT_EQ(::dup2(::open("/dev/null", O_RDONLY), 200), 200);
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGTERM, [](int) {});
+    sigset_t blocked;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGUSR1);
-    ::pthread_sigmask(SIG_BLOCK, &blocked, &oldMask);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     for (const LaunchCase& c : kLaunchCases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
@@ -75,7 +74,8 @@ TEST(Launch, TheChildGetsWhatTheSpecSaysAndNoneOfTheShellsDescriptorsOrSignalSta
         ASSERT_TRUE(file.ok()) << file.reason();
         if (c.output == ClosedFile) file.value()->close();
         const LaunchSpec spec{"/bin/sh",
-                              {"-c", "read line\necho \"$line\"\necho err >&2\necho end", "sh", "two words", "", "$HOME;*"},
+                              {"-c", "read line\necho \"$line\"\necho err >&2\necho end", "sh", "two words", "",
+                               "$HOME;*"},
                               c.workingDirectory.empty() ? "" : dir / c.workingDirectory,
                               c.environment,
                               c.output == Inherit      ? ChildOutput::inherit()
@@ -83,13 +83,9 @@ TEST(Launch, TheChildGetsWhatTheSpecSaysAndNoneOfTheShellsDescriptorsOrSignalSta
                                                        : ChildOutput::toFile(file.value())};
         Environment expected = c.environment.value_or(PosixEnvironment().snapshot());
         if (c.malformedEnvironment) expected = {{"PLAIN", "value"}, {"EMPTY", ""}, {"EQUALS", "a=b"}};
-        for (const auto& [name, startedWith] : c.shellOnly) {
-            if (c.environment) continue;
-            if (startedWith) {
-                expected[name] = *startedWith;
-            } else {
-                expected.erase(name);
-            }
+        for (const auto& [name, startedWith] : c.environment ? ShellOnlyVariables{} : c.shellOnly) {
+            if (startedWith) expected[name] = *startedWith;
+            if (!startedWith) expected.erase(name);
         }
 
         // The child reads the test's standard input, a pipe that stays silent while it is looked at.
@@ -99,34 +95,31 @@ TEST(Launch, TheChildGetsWhatTheSpecSaysAndNoneOfTheShellsDescriptorsOrSignalSta
         ::dup2(input[0], STDIN_FILENO);
         char** const shellEnvironment = environ;
         if (c.malformedEnvironment) environ = kMalformedEnvironment;
-        LinuxProcessLauncher launcher(c.shellOnly);
-        auto child = launcher.launch(spec);
+        auto child = LinuxProcessLauncher(c.shellOnly).launch(spec);
         environ = shellEnvironment;
-        if (savedInput >= 0) {
-            ::dup2(savedInput, STDIN_FILENO);
-            ::close(savedInput);
-        } else {
-            ::close(STDIN_FILENO);
-        }
+        savedInput >= 0 ? ::dup2(savedInput, STDIN_FILENO) : ::close(STDIN_FILENO);
+        ::close(savedInput);
         ::close(input[0]);
         ASSERT_TRUE(child.ok()) << child.reason();
 
-        const std::string out = c.output == NullDevice ? "/dev/null" : c.output == File ? dir / "log" : linkOf("/proc/self/fd/1");
-        const std::string err = c.output == NullDevice ? "/dev/null" : c.output == File ? dir / "log" : linkOf("/proc/self/fd/2");
-        const std::map<std::string, std::string> descriptors{
-            {"0", linkOf("/proc/self/fd/" + std::to_string(input[1]))}, {"1", out}, {"2", err}};
+        const std::string log = c.output == NullDevice ? "/dev/null" : c.output == File ? dir / "log" : "";
+        const std::map<std::string, std::string> descriptors{{"0", linkOf("/proc/self/fd/" + std::to_string(input[1]))},
+                                                             {"1", log.empty() ? linkOf("/proc/self/fd/1") : log},
+                                                             {"2", log.empty() ? linkOf("/proc/self/fd/2") : log}};
         std::vector<std::string> argv{spec.executable};
         argv.insert(argv.end(), spec.arguments.begin(), spec.arguments.end());
         // Polled: until the exec the child shows the test's argv, and the dynamic loader holds a
         // library open for a moment after it.
         Seen process;
-        eventually([&] { return (process = seen(child.value()->pid())).argv == argv && process.descriptors == descriptors; }, 3);
+        eventually([&] {
+            process = seen(child.value()->pid());
+            return process.argv == argv && process.descriptors == descriptors;
+        }, 3);
         EXPECT_EQ(process.argv, argv);
         EXPECT_EQ(process.descriptors, descriptors);
         EXPECT_EQ(process.cwd, c.workingDirectory.empty() ? fs::canonical(".").string() : spec.workingDirectory);
         EXPECT_EQ(process.environment, expected);
-        const std::string status = readFile("/proc/" + std::to_string(child.value()->pid()) + "/status");
-        EXPECT_NE(status.find("SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"), std::string::npos) << status;
+        EXPECT_NE(process.status.find("SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"), std::string::npos);
 
         ASSERT_EQ(::write(input[1], "from the shell\n", 15), 15);
         ::close(input[1]);
@@ -138,21 +131,12 @@ TEST(Launch, TheChildGetsWhatTheSpecSaysAndNoneOfTheShellsDescriptorsOrSignalSta
             EXPECT_EQ(readFile(dir / "log"), "from the shell\nerr\nend\n");
         }
     }
-    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
-    ::sigaction(SIGPIPE, &oldPipe, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
-    ::close(leaked);
-    ::close(200);
-    for (const char* name : {"LORVANE_TEST_OWN", "LORVANE_TEST_CHANGED", "LORVANE_TEST_WAS_EMPTY"}) ::unsetenv(name);
 }
 
 // The children the calling thread has started and not yet seen reaped (zombies included).
 std::set<std::string> childrenOfThisThread() {
-    const std::string tid = std::to_string(::syscall(SYS_gettid));
-    const auto listed = split(readFile("/proc/self/task/" + tid + "/children"), ' ');
-    std::set<std::string> children(listed.begin(), listed.end());
-    children.erase("");
-    return children;
+    std::istringstream listed(readFile("/proc/self/task/" + std::to_string(::syscall(SYS_gettid)) + "/children"));
+    return {std::istream_iterator<std::string>(listed), std::istream_iterator<std::string>()};
 }
 
 TEST(Launch, FailingToStartIsAValueNamingTheCauseAndLeavesNoChild) {
@@ -160,26 +144,18 @@ TEST(Launch, FailingToStartIsAValueNamingTheCauseAndLeavesNoChild) {
     // Executable but in no format the kernel runs: a launcher that retried it with /bin/sh, as
     // execvp does, would run it.
     writeFile(dir / "no-format", "exit 0\n", 0755);
-    const struct {
-        std::string executable;
-        std::string workingDirectory;
-        std::string named;
-    } cases[] = {
+    const std::tuple<std::string, std::string, std::string> cases[] = {  // executable, working directory, named
         {dir / "absent", "", dir / "absent"},
         {dir / "no-format", "", dir / "no-format"},
         {"/bin/true", dir / "absent", "working directory " + dir / "absent"},
         {"", "", "no executable"},
     };
-    LinuxProcessLauncher launcher;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.named);
+    for (const auto& [executable, workingDirectory, named] : cases) {
+        SCOPED_TRACE(named);
         const auto before = childrenOfThisThread();
-        LaunchSpec spec;
-        spec.executable = c.executable;
-        spec.workingDirectory = c.workingDirectory;
-        auto child = launcher.launch(spec);
+        auto child = LinuxProcessLauncher().launch(LaunchSpec{executable, {}, workingDirectory, {}, {}});
         ASSERT_FALSE(child.ok());
-        EXPECT_NE(child.reason().find(c.named), std::string::npos) << child.reason();
+        EXPECT_NE(child.reason().find(named), std::string::npos) << child.reason();
         const auto after = childrenOfThisThread();
         EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end())) << "not reaped";
     }

@@ -25,28 +25,19 @@ namespace fs = std::filesystem;
 
 // A fresh folder under the system's temporary folder, removed with everything in it. Canonical,
 // so that it compares equal with the working directory a child reports.
-class TempDir {
-public:
+struct TempDir {
     TempDir() {
         std::string pattern = (fs::temp_directory_path() / "lorvane-posix-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path = fs::canonical(pattern);
+        path = fs::canonical(::mkdtemp(pattern.data()));
     }
-    ~TempDir() {
-        std::error_code error;
-        fs::remove_all(path, error);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
+    ~TempDir() { fs::remove_all(path); }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
     fs::path path;
 };
 
 inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -68,32 +59,28 @@ inline pid_t pidIn(const std::string& file) {
     return text.empty() ? -1 : static_cast<pid_t>(std::stol(text));
 }
 
-inline std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
-    return parts;
-}
-
 inline std::string linkOf(const fs::path& path) {
     std::error_code error;
     return fs::read_symlink(path, error).string();
 }
 
 // A process as the kernel shows it: argv and environment as they were at exec, working directory,
-// and where each open descriptor leads.
+// where each open descriptor leads, and its status lines (signal masks, state).
 struct Seen {
     std::vector<std::string> argv;
     std::string cwd;
     Environment environment;
     std::map<std::string, std::string> descriptors;
+    std::string status;
 };
 
 inline Seen seen(pid_t pid) {
     const fs::path process = "/proc/" + std::to_string(pid);
-    Seen seen{split(readFile(process / "cmdline"), '\0'), linkOf(process / "cwd"), {}, {}};
-    for (const auto& entry : split(readFile(process / "environ"), '\0')) {
-        seen.environment.emplace(entry.substr(0, entry.find('=')), entry.substr(entry.find('=') + 1));
+    Seen seen{{}, linkOf(process / "cwd"), {}, {}, readFile(process / "status")};
+    std::istringstream argv(readFile(process / "cmdline")), environment(readFile(process / "environ"));
+    for (std::string item; std::getline(argv, item, '\0');) seen.argv.push_back(item);
+    for (std::string item; std::getline(environment, item, '\0');) {
+        seen.environment.emplace(item.substr(0, item.find('=')), item.substr(item.find('=') + 1));
     }
     std::error_code error;
     for (const auto& fd : fs::directory_iterator(process / "fd", error)) {
@@ -104,9 +91,8 @@ inline Seen seen(pid_t pid) {
 
 // True while `pid` runs: it exists and is not a zombie.
 inline bool alive(pid_t pid) {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const auto nameEnd = stat.rfind(')');
-    return nameEnd != std::string::npos && stat.size() > nameEnd + 2 && stat[nameEnd + 2] != 'Z';
+    const std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+    return !status.empty() && status.find("State:\tZ") == std::string::npos;
 }
 
 // Orphans of the test's children come to the test process, standing in for the desktop session's
@@ -120,11 +106,11 @@ struct Subreaper {
 template <class Condition>
 bool eventually(Condition condition, double seconds = 10) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        if (condition()) return true;
+    while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
 }
 
 }  // namespace lorvane::posix_test

@@ -20,7 +20,8 @@ using namespace posix_test;
 
 // Every script is started with: $1 a file noting "ready" once its traps are set and then each
 // signal it handles, $2 a FIFO nobody writes (waiting on it, a handled signal interrupts the open,
-// and no child of its own is left behind by a SIGKILL), $3 a file for a grandchild's pid.
+// and no child of its own is left behind by a SIGKILL), $3 a file for a grandchild's pid. Each
+// notes its own pid in $1.pid.
 const std::string kNoting = "trap 'echo TERM >> \"$1\"' TERM\ntrap 'echo WINCH >> \"$1\"' WINCH\necho ready >> \"$1\"\n"
                             "while :; do read line < \"$2\"; done\n";
 // An ignored signal stays ignored across fork and exec: the grandchild ignores SIGTERM too.
@@ -33,12 +34,9 @@ LaunchSpec service(const TempDir& dir, const std::string& name, const std::strin
     if (!fs::exists(dir / "fifo")) {
         EXPECT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     }
-    LaunchSpec spec;
-    spec.executable = writeFile(dir / name + ".sh", "#!/bin/sh\n" + body, 0755);
-    spec.arguments = {dir / name, dir / "fifo", dir / name + ".gc"};
-    spec.output = ChildOutput::nullDevice();
-    spec.lifetime = lifetime;
-    return spec;
+    const std::string script = writeFile(dir / name + ".sh", "#!/bin/sh\necho $$ > \"$1.pid\"\n" + body, 0755);
+    const std::vector<std::string> arguments{dir / name, dir / "fifo", dir / name + ".gc"};
+    return {script, arguments, "", std::nullopt, ChildOutput::nullDevice(), lifetime};
 }
 
 TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
@@ -99,7 +97,7 @@ TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
             EXPECT_EQ(WTERMSIG(grandchildStatus), SIGKILL);
         }
         for (const pid_t pid : {static_cast<pid_t>(child->pid()), grandchild}) {
-            EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << pid << " is left";
+            EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << pid << " is left";  // nor a zombie
         }
         EXPECT_TRUE(launcher.servicesEnded());
     }
@@ -115,8 +113,6 @@ TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatT
     const LaunchSpec specs[] = {service(dir, "stubborn", kStubborn, ChildLifetime::EndsWithShell),
                                 service(dir, "polite", kPolite, ChildLifetime::EndsWithShell),
                                 service(dir, "independent", kNoting, ChildLifetime::Independent)};
-    int report[2];
-    ASSERT_EQ(::pipe(report), 0);
     const pid_t shell = ::fork();
     if (shell == 0) {
         // A group of its own, so that the terminal's signals spare the test; the desktop handles
@@ -127,19 +123,11 @@ TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatT
         ServiceRecord record(records);
         LinuxProcessLauncher launcher;
         launcher.recordServicesIn(&record);
-        for (const LaunchSpec& spec : specs) {
-            auto child = launcher.launch(spec);
-            const int pid = child.ok() ? child.value()->pid() : -1;
-            (void)!::write(report[1], &pid, sizeof pid);
-        }
+        for (const LaunchSpec& spec : specs) (void)launcher.launch(spec);
         for (;;) ::pause();
     }
-    ::close(report[1]);
     ASSERT_GT(shell, 0) << "cannot fork";  // never let -1 reach kill() below: that is every process
-    pid_t pids[3] = {-1, -1, -1};
-    for (pid_t& pid : pids) (void)!::read(report[0], &pid, sizeof pid);
-    ::close(report[0]);
-    const bool ready = pids[0] > 0 && pids[1] > 0 && pids[2] > 0 && eventually([&] {
+    const bool ready = eventually([&] {
         return contains(dir / "stubborn", "ready") && contains(dir / "polite", "ready") &&
                contains(dir / "independent", "ready");
     });
@@ -147,62 +135,57 @@ TEST(KilledShell, ServicesHearItTheLauncherScriptDoesNotAndTheNextStartEndsWhatT
     ::kill(-shell, SIGINT);
     ::kill(shell, SIGKILL);
     ::waitpid(shell, nullptr, 0);
+    // From here all of them are the test's: its orphans, unreaped until the cleanup, so that no pid is reused.
+    pid_t stubborn = pidIn(dir / "stubborn.pid"), independent = pidIn(dir / "independent.pid");
+    const pid_t polite = pidIn(dir / "polite.pid");
+    const pid_t stubbornGrandchild = pidIn(dir / "stubborn.gc"), politeGrandchild = pidIn(dir / "polite.gc");
+    const std::shared_ptr<void> cleanup(nullptr, [&](void*) {
+        for (const pid_t pid : {stubborn, independent, stubbornGrandchild, politeGrandchild}) {
+            if (pid <= 0) continue;
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    });
+    ASSERT_TRUE(ready) << "the forked shell could not start its children";
     // The shell's end has sent the parent-death signals before waitpid returned. dash runs traps in
     // signal-number order, so a WINCH noted marks the point by which a HUP, INT or TERM would have.
-    ::kill(pids[0], SIGWINCH);
-    ::kill(pids[2], SIGWINCH);
+    ::kill(stubborn, SIGWINCH);
+    ::kill(independent, SIGWINCH);
     eventually([&] { return contains(dir / "stubborn", "WINCH") && contains(dir / "independent", "WINCH"); }, 2);
-    const bool politeEnded = eventually([&] { return ::waitpid(pids[1], nullptr, WNOHANG) == pids[1]; }, 2);
+    // Once or more: the death of each thread that was its parent in turn sends the signal again.
+    EXPECT_TRUE(std::regex_match(readFile(dir / "stubborn"), std::regex("ready\n(TERM\n)+WINCH\n")))
+        << readFile(dir / "stubborn");
+    EXPECT_EQ(readFile(dir / "independent"), "ready\nWINCH\n");
+    EXPECT_TRUE(eventually([&] { return ::waitpid(polite, nullptr, WNOHANG) == polite; }, 2))
+        << "no parent-death signal";
 
     // Records that must stop the sweep, naming a live service of the test's own: the record of a
     // shell that still runs, and two of a dead shell, one from another boot and one whose leader's
     // start time is not the recorded one.
     LinuxProcessLauncher launcher;
-    LaunchSpec sleeper;
-    sleeper.executable = "/bin/sleep";
-    sleeper.arguments = {"600"};
-    sleeper.lifetime = ChildLifetime::EndsWithShell;
-    auto decoy = launcher.launchChild(sleeper);
+    auto decoy = launcher.launchChild({"/bin/sleep", {"600"}, "", std::nullopt, {}, ChildLifetime::EndsWithShell});
     ASSERT_TRUE(decoy.ok()) << decoy.reason();
-    const auto self = processIdentity(::getpid()).value();
-    const auto leader = processIdentity(decoy.value()->pid()).value();
-    const std::string boot = readFile("/proc/sys/kernel/random/boot_id");
+    const std::shared_ptr<void> decoyCleanup(nullptr, [&](void*) { decoy.value()->killGroup(); });
+    const auto leaderStart = std::to_string(processIdentity(decoy.value()->pid()).value().startTime);
     const std::string group = "group " + std::to_string(decoy.value()->pid()) + " ";
+    const std::string boot = "boot " + readFile("/proc/sys/kernel/random/boot_id");
+    const auto self = processIdentity(::getpid()).value();
     const std::string running = records + "/shell-" + std::to_string(::getpid()) + "-" + std::to_string(self.startTime);
-    writeFile(running, "boot " + boot + group + std::to_string(leader.startTime) + "\n");
-    writeFile(running + "1", "boot another-boot\n" + group + std::to_string(leader.startTime) + "\n");
-    writeFile(running + "2", "boot " + boot + group + std::to_string(leader.startTime + 1) + "\n");
+    writeFile(running, boot + group + leaderStart + "\n");
+    writeFile(running + "1", "boot another-boot\n" + group + leaderStart + "\n");
+    writeFile(running + "2", boot + group + leaderStart + "1\n");
 
-    const int ended = ServiceRecord(records).sweep();
-    const bool stubbornGone = ::waitpid(pids[0], nullptr, WNOHANG) == pids[0];
-    const pid_t stubbornGrandchild = pidIn(dir / "stubborn.gc");
-    const pid_t politeGrandchild = pidIn(dir / "polite.gc");
-    const bool grandchildGone = eventually([&] { return !alive(stubbornGrandchild); }, 2);
-    const bool politeGrandchildLeft = alive(politeGrandchild);
-    const bool decoyLeft = decoy.value()->isRunning();
-    const bool onlyTheLiveShellsRecordLeft =
-        fs::exists(running) && std::distance(fs::directory_iterator(records), fs::directory_iterator()) == 1;
-
-    decoy.value()->killGroup();
-    // Each of these is the test's child, reaped or not, so its pid cannot have been reused.
-    for (const pid_t pid : {stubbornGone ? -1 : pids[0], pids[2], stubbornGrandchild, politeGrandchild}) {
-        if (pid <= 0) continue;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-    ASSERT_TRUE(ready) << "the forked shell could not start its children";
-    // Once or more: the death of each thread that was its parent in turn sends the signal again.
-    EXPECT_TRUE(std::regex_match(readFile(dir / "stubborn"), std::regex("ready\n(TERM\n)+WINCH\n")))
-        << readFile(dir / "stubborn");
-    EXPECT_EQ(readFile(dir / "independent"), "ready\nWINCH\n");
-    EXPECT_TRUE(politeEnded) << "no parent-death signal";
-    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(ServiceRecord(records).sweep(), 1);
+    const bool stubbornGone = ::waitpid(stubborn, nullptr, WNOHANG) == stubborn;
+    if (stubbornGone) stubborn = -1;  // reaped: its pid may be reused
     EXPECT_TRUE(stubbornGone) << "the sweep returned before the service it killed had exited";
-    EXPECT_TRUE(grandchildGone) << "the service's grandchild survived the sweep";
+    EXPECT_TRUE(eventually([&] { return !alive(stubbornGrandchild); }, 2))
+        << "the service's grandchild survived the sweep";
     // Its group's leader is gone, so nothing proves the group still ours: it is left alone.
-    EXPECT_TRUE(politeGrandchildLeft);
-    EXPECT_TRUE(decoyLeft);
-    EXPECT_TRUE(onlyTheLiveShellsRecordLeft);
+    EXPECT_TRUE(alive(politeGrandchild));
+    EXPECT_TRUE(decoy.value()->isRunning());
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_EQ(std::distance(fs::directory_iterator(records), fs::directory_iterator()), 1);
 }
 
 }  // namespace
