@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/gtk/key_chords.h"
 #include "platform/menu.h"
@@ -13,32 +12,18 @@
 namespace lorvane::gtk {
 
 // The GTK accelerator for `item` ("<Control>q", "<Control><Shift>z", "<Alt><Shift>v"), or absent
-// when the item has no shortcut or its key has no name we know: the text GTK shows beside the
-// item in the menu. The key itself is matched by the shortcut handler (key_chords.h).
+// when the item has no shortcut: the text GTK shows beside the item in the menu. Every item's key
+// is a letter; a key GTK's accelerator parser would need a keysym name for shows no text (the
+// shortcut handler still matches it, key_chords.h).
 inline std::optional<std::string> acceleratorFor(const MenuItem& item) {
     const auto chord = chordFor(item);
-    if (!chord) return std::nullopt;
-    std::string key;
-    if ((chord->key >= 'a' && chord->key <= 'z') || (chord->key >= '0' && chord->key <= '9')) {
-        key = std::string(1, chord->key);
-    } else {
-        // Punctuation goes by its X keysym name, which is what GTK's accelerator parser reads.
-        static constexpr std::pair<char, std::string_view> kNames[] = {
-            {',', "comma"},     {'.', "period"},       {'/', "slash"},        {'-', "minus"},
-            {'=', "equal"},     {';', "semicolon"},    {'\'', "apostrophe"},  {'[', "bracketleft"},
-            {']', "bracketright"}, {'\\', "backslash"}, {'`', "grave"},
-        };
-        for (const auto& [character, name] : kNames) {
-            if (character == chord->key) key = name;
-        }
-    }
-    if (key.empty()) return std::nullopt;
-
+    const auto isNamedByItself = [](char key) { return (key >= 'a' && key <= 'z') || (key >= '0' && key <= '9'); };
+    if (!chord || !isNamedByItself(chord->key)) return std::nullopt;
     std::string accelerator;
     if (chord->control) accelerator += "<Control>";
     if (chord->alt) accelerator += "<Alt>";
     if (chord->shift) accelerator += "<Shift>";
-    return accelerator + key;
+    return accelerator + chord->key;
 }
 
 // The action's part of a GAction name (letters, digits and '-' only, as GAction names must be).
