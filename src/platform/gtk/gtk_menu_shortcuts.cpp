@@ -24,13 +24,6 @@ std::vector<KeymapEntry> keymapEntries(GdkEvent* event, guint keycode) {
     return entries;
 }
 
-std::uint32_t unshiftedKeysym(const std::vector<KeymapEntry>& entries, int group) {
-    for (const KeymapEntry& entry : entries) {
-        if (entry.group == group && entry.level == 0) return entry.keysym;
-    }
-    return 0;
-}
-
 // One reference to a key event, so that its address names it for as long as it is kept.
 struct HeldEvent {
     explicit HeldEvent(GdkEvent* held) : event(gdk_event_ref(held)) {}

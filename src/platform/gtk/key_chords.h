@@ -71,17 +71,20 @@ inline std::optional<char> usCharacterAt(std::uint32_t keycode) {
 
 }  // namespace detail
 
+// What the key types unshifted in layout group `group`, or 0 where the keymap has nothing there.
+inline std::uint32_t unshiftedKeysym(std::span<const KeymapEntry> entries, int group) {
+    for (const KeymapEntry& entry : entries) {
+        if (entry.group == group && entry.level == 0) return entry.keysym;
+    }
+    return 0;
+}
+
 // The character that names the key `keycode` for shortcuts: what it types unshifted in the
 // active group if that is ASCII, else in the first group of the keymap where it is, else what
 // it carries on a US keyboard (a keymap without any Latin layout, such as `ru` alone).
 inline std::optional<char> shortcutKeyFor(std::uint32_t keycode, int activeGroup,
                                           std::span<const KeymapEntry> entries) {
-    auto unshifted = [&](int group) -> std::optional<char> {
-        for (const KeymapEntry& entry : entries) {
-            if (entry.group == group && entry.level == 0) return detail::asciiOf(entry.keysym);
-        }
-        return std::nullopt;
-    };
+    auto unshifted = [&](int group) { return detail::asciiOf(unshiftedKeysym(entries, group)); };
     if (auto active = unshifted(activeGroup)) return active;
     int lastGroup = -1;
     for (const KeymapEntry& entry : entries) lastGroup = std::max(lastGroup, entry.group);
