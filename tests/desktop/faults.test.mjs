@@ -92,7 +92,8 @@ const FAULTS = [
       this.remote = otherHost;
       const remote = `${otherHost.origin}/?then=${encodeURIComponent('http://localhost:3001/slow')}`;
       const frames = [`${camera.origin}/?ask=video`, `${both.origin}/?ask=audio,video`, otherHost.origin];
-      return { server: { frames, remote, script: MEDIA_PAGE } };
+      // The camera policy needs a camera: WebKit's fake devices, as no sound is recorded here.
+      return { server: { frames, remote, script: MEDIA_PAGE }, env: { LORVANE_TEST_MOCK_CAPTURE: '1' } };
     },
     async check(app) {
       const remote = await waitFor('the remote page to answer', () => this.remote.outcomes[0], { timeout: 20_000 });

@@ -80,6 +80,29 @@ test('a note goes through the server to the worker and comes back whole, or in t
   }
 });
 
+// A WAV file's header as the web app writes it (16-bit mono at `rate`), before `frames` samples.
+function wav(frames, rate = 16000) {
+  const head = Buffer.alloc(44);
+  head.write('RIFF', 0);
+  head.writeUInt32LE(36 + frames * 2, 4);
+  head.write('WAVEfmt ', 8);
+  [[16, 16, 4], [1, 20, 2], [1, 22, 2], [rate, 24, 4], [rate * 2, 28, 4], [2, 32, 2], [16, 34, 2]]
+    .forEach(([value, at, size]) => head.writeUIntLE(value, at, size));
+  head.write('data', 36);
+  head.writeUInt32LE(frames * 2, 40);
+  return Buffer.concat([head, Buffer.alloc(frames * 2, 1)]);
+}
+
+test('a WAV note is listed with the length its header gives; what only says it is WAV is refused', async () => {
+  const note = await createNote(wav(24000), 'audio/wav');
+  assert.deepEqual([note.durationMs, note.file], [1500, `${note.id}.wav`]);
+  for (const body of [Buffer.from('RIFF....WAVEdata'), wav(100).subarray(0, 36)]) {
+    const answer = await fetch(`${base}/api/voice/notes`, { method: 'POST', headers: { 'content-type': 'audio/wav' }, body });
+    assert.equal(answer.status, 400);
+  }
+  assert.equal((await fetch(`${base}/api/voice/notes/${note.id}`, { method: 'DELETE' })).status, 204);
+});
+
 // A body without Content-Length, so only counting the bytes can bound it.
 function chunked(count, size) {
   return new ReadableStream({

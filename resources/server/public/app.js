@@ -1,4 +1,5 @@
 // Page logic of the Lorvane web app: view switching, the saved draft, voice-note recording and the notes list.
+import { encodeWav, recordingSupported, startRecorder } from '/static/recorder.js';
 
 const views = { main: document.getElementById('view-main'), voice: document.getElementById('view-voice') };
 const $ = (id) => document.getElementById(id);
@@ -88,6 +89,12 @@ async function refreshNotes() {
   $('notes-empty').textContent = 'Пока нет ни одной заметки.';
 }
 
+// A note's length as the player shows it: minutes and seconds, 0:02.
+function duration(ms) {
+  const seconds = Math.round(ms / 1000);
+  return `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
+}
+
 function noteItem(note) {
   const item = document.createElement('li');
   const head = document.createElement('div');
@@ -96,7 +103,8 @@ function noteItem(note) {
   title.textContent = note.title || `Заметка от ${dateFormat.format(new Date(note.createdAt))}`;
   const info = document.createElement('span');
   info.className = 'muted small';
-  info.textContent = `${(note.size / 1024).toFixed(1)} КБ`;
+  const size = `${(note.size / 1024).toFixed(1)} КБ`;
+  info.textContent = Number.isFinite(note.durationMs) ? `${duration(note.durationMs)} · ${size}` : size;
   const remove = document.createElement('button');
   remove.className = 'quiet';
   remove.textContent = 'Удалить';
@@ -139,14 +147,17 @@ function microphoneMessage(err) {
   }
 }
 
+// The recording under way, from the moment the microphone opens until it is saved.
 let recorder = null;
 // Asking for the microphone can take a while; a second press meanwhile must not open it twice.
 let starting = false;
 let microphone = null;
 
-// The header shows, in every view, whether the microphone is open.
-function releaseMicrophone() {
-  for (const track of microphone?.getTracks() ?? []) track.stop();
+// The header shows, in every view, whether the microphone is open. A recording that is still being
+// stopped releases its own stream, never one a newer recording has opened meanwhile.
+function releaseMicrophone(stream = microphone) {
+  for (const track of stream?.getTracks() ?? []) track.stop();
+  if (stream !== microphone) return;
   microphone = null;
   $('microphone-on').hidden = true;
 }
@@ -156,65 +167,74 @@ function setRecordStatus(text, isError = false) {
   $('record-status').className = isError ? 'error' : 'muted';
 }
 
+function showRecording(active) {
+  $('record').textContent = active ? 'Остановить' : 'Записать';
+  $('record').classList.toggle('recording', active);
+}
+
 async function startRecording() {
-  if (!navigator.mediaDevices?.getUserMedia || typeof MediaRecorder === 'undefined') {
+  if (!recordingSupported()) {
     setRecordStatus('Запись звука в этом окне не поддерживается.', true);
     return;
   }
-  let stream;
   starting = true;
   setRecordStatus('Включаем микрофон…');
   try {
-    stream = await navigator.mediaDevices.getUserMedia({ audio: true });
+    // Nothing plays while a note is recorded, so there is no echo to cancel.
+    microphone = await navigator.mediaDevices.getUserMedia({ audio: { echoCancellation: false } });
   } catch (err) {
+    starting = false;
     setRecordStatus(microphoneMessage(err), true);
     return;
+  }
+  $('microphone-on').hidden = false;
+  let current = null;
+  // The microphone takes a moment to deliver its first sound: "recording" is said only then, or
+  // after a few seconds of a microphone that sends nothing.
+  const heard = () => { if (recorder && recorder === current) setRecordStatus('Идёт запись…'); };
+  try {
+    // The user may have left the voice view while the microphone was being opened.
+    if (currentView() === 'voice') current = await startRecorder(microphone, { onSound: heard, onFull: () => stopRecording({ full: true }) });
+  } catch {
+    setRecordStatus('Не удалось включить запись звука.', true);
   } finally {
     starting = false;
   }
-  microphone = stream;
-  $('microphone-on').hidden = false;
-  if (currentView() !== 'voice') {
-    // The user left the voice view while the microphone was being opened.
+  if (!current) {
     releaseMicrophone();
-    setRecordStatus('');
+    if (currentView() !== 'voice') setRecordStatus('');
     return;
   }
-  const chunks = [];
-  const current = new MediaRecorder(stream);
   recorder = current;
-  current.addEventListener('dataavailable', (event) => { if (event.data.size > 0) chunks.push(event.data); });
-  current.addEventListener('stop', async () => {
-    releaseMicrophone();
-    const type = (current.mimeType || 'audio/webm').split(';')[0];
-    recorder = null;
-    $('record').textContent = 'Записать';
-    $('record').classList.remove('recording');
-    await upload(new Blob(chunks, { type }), type);
-  });
-  current.start();
-  $('record').textContent = 'Остановить';
-  $('record').classList.add('recording');
-  setRecordStatus('Идёт запись…');
+  showRecording(true);
+  if (current.heard) heard();
+  setTimeout(heard, 3000);
 }
 
-// Ends a recording and keeps what was said so far; the stop handler saves it.
-function stopRecording() {
-  if (recorder && recorder.state !== 'inactive') recorder.stop();
+// Ends a recording and keeps what was said so far.
+async function stopRecording({ full = false } = {}) {
+  const current = recorder;
+  if (!current) return;
+  const stream = microphone;
+  recorder = null;
+  showRecording(false);
+  const { blocks, seen } = await current.stop();
+  releaseMicrophone(stream);
+  const wav = encodeWav(blocks);
+  if (!seen) setRecordStatus('Запись пустая — попробуйте ещё раз.', true);
+  else if (!wav.frames || wav.silent) {
+    setRecordStatus('В записи нет звука. Проверьте, что микрофон подключён, не выключен и выбран в настройках звука.', true);
+  } else await upload(wav.blob, full);
 }
 
-async function upload(blob, type) {
-  if (blob.size === 0) {
-    setRecordStatus('Запись пустая — попробуйте ещё раз.', true);
-    return;
-  }
+async function upload(blob, full) {
   setRecordStatus('Сохраняем заметку…');
   $('record').disabled = true;
   try {
-    const answer = await fetch('/api/voice/notes', { method: 'POST', headers: { 'content-type': type }, body: blob });
+    const answer = await fetch('/api/voice/notes', { method: 'POST', headers: { 'content-type': blob.type }, body: blob });
     if (answer.status === 413) setRecordStatus('Запись слишком длинная.', true);
     else if (!answer.ok) setRecordStatus('Не удалось сохранить заметку.', true);
-    else setRecordStatus('Заметка сохранена.');
+    else setRecordStatus(full ? 'Заметка сохранена. Запись остановлена на 10 минутах — это наибольшая длина заметки.' : 'Заметка сохранена.');
   } catch {
     setRecordStatus('Голосовой сервис недоступен.', true);
   } finally {

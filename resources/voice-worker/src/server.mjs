@@ -15,8 +15,8 @@ const notesDir = path.join(dataDir, 'notes');
 // upload from filling the disk.
 const MAX_UPLOAD_BYTES = 20 * 1024 * 1024;
 
-// Only audio containers a browser's MediaRecorder produces; the extension comes from this table,
-// never from the request, so nothing the client sends ends up in a file name.
+// Audio containers a browser records (the web app itself sends WAV); the extension comes from this
+// table, never from the request, so nothing the client sends ends up in a file name.
 const AUDIO_TYPES = new Map([
   ['audio/webm', 'webm'],
   ['audio/ogg', 'ogg'],
@@ -50,6 +50,34 @@ async function readMeta(id) {
     return JSON.parse(await fs.readFile(path.join(notesDir, `${id}.json`), 'utf8'));
   } catch {
     return null;
+  }
+}
+
+// A WAV recording's length from its header: the format chunk's byte rate and the size of the data
+// chunk, which may be cut short by the end of the file. Null for a body that is no PCM or float WAV.
+function wavDurationMs(head, fileSize) {
+  if (head.length < 12 || head.toString('latin1', 0, 4) !== 'RIFF' || head.toString('latin1', 8, 12) !== 'WAVE') return null;
+  let byteRate = 0;
+  for (let at = 12; at + 8 <= head.length;) {
+    const id = head.toString('latin1', at, at + 4);
+    const length = head.readUInt32LE(at + 4);
+    const body = at + 8;
+    if (id === 'fmt ' && body + 16 <= head.length && [1, 3, 0xfffe].includes(head.readUInt16LE(body))) {
+      byteRate = head.readUInt32LE(body + 8);
+    }
+    if (id === 'data') return byteRate > 0 ? Math.round((Math.min(length, fileSize - body) * 1000) / byteRate) : null;
+    at = body + length + (length % 2);
+  }
+  return null;
+}
+
+async function readHead(file, bytes) {
+  const handle = await fs.open(file);
+  try {
+    const { buffer, bytesRead } = await handle.read(Buffer.alloc(bytes), 0, bytes, 0);
+    return buffer.subarray(0, bytesRead);
+  } finally {
+    await handle.close();
   }
 }
 
@@ -116,6 +144,15 @@ async function createNote(req, res) {
     await fs.rm(temp, { force: true });
     return sendJson(res, 400, { error: 'empty recording' });
   }
+  // What says it is WAV is read as WAV: its length is shown in the list, so it must be true.
+  let durationMs;
+  if (ext === 'wav') {
+    durationMs = wavDurationMs(await readHead(temp, 64 * 1024), size);
+    if (durationMs === null) {
+      await fs.rm(temp, { force: true });
+      return sendJson(res, 400, { error: 'not a WAV recording' });
+    }
+  }
   await fs.rename(temp, path.join(notesDir, audioName));
   const meta = {
     id,
@@ -124,6 +161,7 @@ async function createNote(req, res) {
     size,
     file: audioName,
     title: String(req.headers['x-note-title'] ?? '').slice(0, 200),
+    ...(durationMs === undefined ? {} : { durationMs }),
   };
   await writeAtomically(path.join(notesDir, `${id}.json`), JSON.stringify(meta, null, 2));
   log(`stored note ${id} (${size} bytes, ${type})`);
