@@ -65,6 +65,12 @@ public:
     // the executable cannot be run or the working directory cannot be entered. The launcher reaps
     // the child; dropping the returned object neither stops nor waits for it.
     virtual Result<std::shared_ptr<ChildProcess>> launch(const LaunchSpec& spec) = 0;
+    // Main thread. Whether launching `spec` would get as far as the program it is for: its
+    // executable is an executable file, and where the backend knows it for a wrapper that looks
+    // for its program only once it runs (the Linux bundle's runtime/node, which starts the
+    // machine's node), that program is there for the environment `spec` passes on. Such a wrapper
+    // still starts without it, to say why, and ends at once.
+    virtual bool canRun(const LaunchSpec& spec) = 0;
 };
 
 }  // namespace lorvane

@@ -37,12 +37,12 @@ void AppDelegate::startBundledServer() {
     spec.output = ChildOutput::toFile(state_.serverLogHandle);
     spec.lifetime = ChildLifetime::EndsWithShell;
 
+    // A runtime that will not find its program is started all the same, so that the log says why;
+    // the launch-error page comes at once rather than after the readiness limit.
+    const bool runs = platform_.launcher.canRun(spec);
     auto launched = platform_.launcher.launch(spec);
-    if (!launched) {
-        showLaunchError();
-        return;
-    }
-    state_.serverProcess = launched.value();
+    if (launched) state_.serverProcess = launched.value();
+    if (!launched || !runs) showLaunchError();
 }
 
 }  // namespace lorvane

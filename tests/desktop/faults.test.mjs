@@ -6,7 +6,8 @@ import http from 'node:http';
 import path from 'node:path';
 import { test } from 'node:test';
 import { openApp, quit } from './support/harness.mjs';
-import { press, waitForText } from './support/lanes.mjs';
+import { setTimeout as sleep } from 'node:timers/promises';
+import { lane, press, waitForText } from './support/lanes.mjs';
 import { waitFor } from './support/util.mjs';
 
 // One getUserMedia call for what ?ask= names (the microphone if nothing), its outcome as data: the
@@ -46,7 +47,57 @@ const MEDIA_PAGE = `${ASK}
   location.href = settings.remote;
 })();`;
 
+// The app's web processes, among everything it started.
+function webProcesses(app) {
+  const parents = new Map();
+  for (const pid of fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e))) {
+    try {
+      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+      parents.set(Number(pid), { parent: Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]), name: stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')')) });
+    } catch { /* gone meanwhile */ }
+  }
+  const descends = (pid) => pid > 1 && (pid === app.first.pid || descends(parents.get(pid)?.parent ?? 0));
+  return [...parents].filter(([pid, { name }]) => name.startsWith('WebKitWebProces') && descends(pid)).map(([pid]) => pid);
+}
+
 const FAULTS = [
+  {
+    name: 'the web process ends: the page is back; ended a fourth time within the minute, a page in Russian says so, and its button brings the page back',
+    async check(app, window) {
+      await app.waitLoaded();
+      for (let kill = 1; kill <= 4; kill += 1) {
+        const victims = webProcesses(app);
+        assert.notDeepEqual(victims, [], 'a web process to end');
+        for (const pid of victims) process.kill(pid, 'SIGKILL');
+        if (kill < 4) await waitFor(`the page to be back after kill ${kill}`, () => app.reports('load').length === kill + 1, { timeout: 5000 });
+      }
+      await waitForText('the stopped page', window.id, (s) => s.includes('Страница перестала работать'));
+      await press('return');
+      await waitFor('the page to be back from the button', () => app.reports('load').length === 5);
+      assert.equal(app.first.stderr().match(/web process crashed/g)?.length, 4, app.first.stderr());
+    },
+  },
+  {
+    // The quitting app still owns the app's name while its worker is given its grace: the launch
+    // reaches it, and is honoured once the quit is over. check() returns the window to quit then.
+    name: 'a launch while the app quits, its worker still stopping: once the quit is over the app is back, with that launch\'s startup id',
+    options: { worker: { ignoresTerm: true } },
+    async check(app, window) {
+      await app.waitLoaded();
+      await lane.focus(window.id);
+      await press('ctrl+q');
+      await sleep(500);
+      const startupId = `relaunch-${process.pid}_TIME${Date.now() % 1e9}`;
+      assert.deepEqual(await app.waitExit(await app.launch({ DESKTOP_STARTUP_ID: startupId }), 15_000), { code: 0, signal: null });
+      assert.deepEqual(await app.waitExit(), { code: 0, signal: null });
+      const back = await waitFor('the app to come back', async () => (await lane.views()).find((v) => v.name === 'Lorvane' && v.pid !== app.first.pid),
+        { timeout: 30_000, interval: 200 });
+      assert.ok(fs.readFileSync(`/proc/${back.pid}/environ`, 'latin1').split('\0').includes(`DESKTOP_STARTUP_ID=${startupId}`));
+      await waitFor('its own services, and the page from its server', () => app.records('worker').length === 2 && app.records('server')
+        .some((r) => r.reports.some((e) => e.type === 'load') && app.records('server').length === 2 && r !== app.records('server')[0]), { timeout: 30_000 });
+      return back;
+    },
+  },
   {
     name: 'a page that refuses the history change: Alt+Shift+V loads the voice view afresh, which a failed load then leaves in the window',
     options: { server: { refuseHistory: true } },
@@ -79,7 +130,9 @@ const FAULTS = [
         fs.writeFileSync(path.join(app.root, variable), 'not a folder\n');
       }
     },
-    check: (app) => Promise.all([app.waitLoaded(), app.waitRecord('worker', 'to listen', (r) => r.listening)]),
+    async check(app) {
+      await Promise.all([app.waitLoaded(), app.waitRecord('worker', 'to listen', (r) => r.listening)]);
+    },
   },
   {
     // WebKitGTK does not say which frame asks: once a frame from a host that is not local has loaded,
@@ -109,7 +162,7 @@ for (const row of FAULTS) {
   test(row.name, async (t) => {
     const options = typeof row.options === 'function' ? await row.options(t) : row.options;
     const { app, window } = await openApp(t, { ...options, arrange: row.arrange, loaded: false });
-    await row.check(app, window);
-    assert.deepEqual(await quit(app, window), { code: 0, signal: null });
+    const shown = (await row.check(app, window)) ?? window;
+    assert.deepEqual(await quit(app, shown), { code: 0, signal: null });
   });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -159,6 +160,40 @@ TEST(Launch, FailingToStartIsAValueNamingTheCauseAndLeavesNoChild) {
         const auto after = childrenOfThisThread();
         EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end())) << "not reaped";
     }
+}
+
+// The bundle's runtime/node finds node as the wrapper does: the first executable node in an
+// absolute PATH folder that is not the wrapper's own, else the system's.
+TEST(Launch, TheNodeWrapperCanRunOnlyWhereItWouldFindANode) {
+    TempDir dir;
+    const std::string wrapper = writeFile(dir / "runtime/node", "#!/bin/sh\n", 0755);
+    writeFile(dir / "bin/node", "#!/bin/sh\n", 0755);
+    writeFile(dir / "plain/node", "#!/bin/sh\n", 0644);
+    const std::string system = writeFile(dir / "system/node", "#!/bin/sh\n", 0755);
+    const struct {
+        const char* name;
+        std::optional<std::string> path;
+        std::string systemNode;
+        bool runs;
+    } cases[] = {
+        {"a node on PATH", dir / "plain:" + dir / "bin", dir / "none", true},
+        {"its own folder on PATH is passed over", dir / "runtime", dir / "none", false},
+        {"a relative PATH entry is passed over", "bin", dir / "none", false},
+        {"not executable is passed over", dir / "plain", dir / "none", false},
+        {"no PATH, the system's node", std::nullopt, system, true},
+        {"no node anywhere", "", dir / "none", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinuxProcessLauncher launcher;
+        Environment environment;
+        if (c.path) environment["PATH"] = *c.path;
+        const LaunchSpec spec{wrapper, {}, "", environment, {}};
+        EXPECT_TRUE(launcher.canRun(spec)) << "nothing is looked for in an executable the launcher was not told of";
+        launcher.handsOverToNode(dir / "runtime/../runtime/node", c.systemNode);
+        EXPECT_EQ(launcher.canRun(spec), c.runs);
+    }
+    EXPECT_FALSE(LinuxProcessLauncher().canRun({dir / "plain/node", {}, "", std::nullopt, {}}));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 // Services as process groups, for real: SIGTERM to the whole group, the grace, SIGKILL to what is
 // left; what a shell killed outright leaves behind, and the next start's sweep of it.
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
 #include <regex>
 #include <string>
 
+#include <linux/sched.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,6 +106,57 @@ TEST(ServiceGroups, SigtermGoesToTheGroupAndWhatOutlivesTheGraceIsKilled) {
         }
         EXPECT_TRUE(launcher.servicesEnded());
     }
+}
+
+// Another program's process that leads a group under `id`: started with that very pid (clone3's
+// set_tid, which needs root). The pid, or -1 with errno saying why not (EEXIST: the id is taken).
+pid_t strangerLeading(pid_t id) {
+    pid_t ids[] = {id};
+    clone_args args{};
+    args.exit_signal = SIGCHLD;
+    args.set_tid = reinterpret_cast<std::uintptr_t>(ids);
+    args.set_tid_size = 1;
+    const long pid = ::syscall(SYS_clone3, &args, sizeof args);
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        for (;;) ::pause();
+    }
+    return static_cast<pid_t>(pid);
+}
+
+TEST(ServiceGroups, AServiceGoneBeforeTheQuitHoldsItsGroupIdUntilTheGroupIsEmptyAndWhoTakesItLaterHearsNothing) {
+    LinuxProcessLauncher launcher;
+    auto launched = launcher.launchChild({"/bin/true", {}, "", std::nullopt, ChildOutput::nullDevice(), ChildLifetime::EndsWithShell});
+    ASSERT_TRUE(launched.ok()) << launched.reason();
+    const auto child = launched.value();
+    ASSERT_TRUE(eventually([&] { return !child->isRunning(); }));
+    const pid_t id = child->pid();
+    // Until the shell has seen the group empty, the id stays the service's.
+    const pid_t early = strangerLeading(id);
+    const int why = errno;
+    if (early > 0) {
+        ::kill(early, SIGKILL);
+        ::waitpid(early, nullptr, 0);
+    }
+    if (early < 0 && why == EPERM) GTEST_SKIP() << "taking a chosen pid needs root";
+    EXPECT_EQ(early, -1) << "the id was free while the group could still be the service's";
+    EXPECT_EQ(why, EEXIST);
+
+    child->terminate();
+    ServiceGrace grace(launcher, 100.0);
+    EXPECT_TRUE(grace.poll(100.0)) << "an empty group is waited for";
+    const pid_t stranger = strangerLeading(id);
+    ASSERT_EQ(stranger, id) << "the id is still held: " << std::strerror(errno);
+    const std::shared_ptr<void> cleanup(nullptr, [&](void*) {
+        ::kill(stranger, SIGKILL);
+        ::waitpid(stranger, nullptr, 0);
+    });
+    ASSERT_TRUE(eventually([&] { return processIdentity(stranger).value_or(ProcessIdentity{0, 0}).group == stranger; }));
+    child->terminate();
+    child->killGroup();
+    EXPECT_TRUE(grace.poll(104.0));
+    EXPECT_FALSE(grace.killed());
+    EXPECT_TRUE(alive(stranger));
 }
 
 // A terminal's hang-up and Ctrl+C go to the shell's process group; then the shell is killed

@@ -52,8 +52,9 @@ struct Services {
 };
 
 // What a service left of its log and data folder: as it was; emptied and opened with no process
-// started; or running, with the log (where it could be had) holding this run's lines alone.
-enum Outcome { Untouched, Failed, Ran, RanWithoutLog };
+// started; or running, with the log (where it could be had) holding this run's lines alone; or
+// running only to say in its log why it cannot, with the launch-error page shown at once.
+enum Outcome { Untouched, Failed, Ran, RanWithoutLog, RanToSayWhy };
 
 // A service that runs is seen from outside once: its argv (as the kernel rewrites it for a script,
 // its interpreter first), folder and environment. The environments are the unit tests' tables; here
@@ -87,6 +88,10 @@ TEST(Services, WhatEachServiceIsHandedAndLeavesForEveryWayTheBundleCanBeBroken) 
          Untouched, Untouched},
         {"no server script", remove("/server/server.mjs"), Untouched, Ran},
         {"no worker script", remove("/voice-worker/src/server.mjs"), Ran, Untouched},
+        // The bundle's runtime/node starts the machine's node: none on the (absent) PATH nor at
+        // the system's place. The worker's failures are silent, so it is started all the same.
+        {"a runtime that finds no node", [](Services& s) { s.launcher.handsOverToNode(s.runtime, s.root / "nowhere/node"); },
+         RanToSayWhy, Ran},
         // Executable but no program the system can run: the launch itself fails, after the log step.
         {"a runtime the system cannot run", [](Services& s) { writeFile(s.runtime, "not a program\n", 0755); }, Failed,
          Failed},
@@ -105,7 +110,7 @@ TEST(Services, WhatEachServiceIsHandedAndLeavesForEveryWayTheBundleCanBeBroken) 
         c.arrange(s);
         s.delegate->applicationDidFinishLaunching();
         // The server's failures show the launch-error page after the loading page; the worker's are silent.
-        EXPECT_EQ(s.fake.application.webView->loads.size(), c.server >= Ran ? 1u : 2u);
+        EXPECT_EQ(s.fake.application.webView->loads.size(), c.server == Ran || c.server == RanWithoutLog ? 1u : 2u);
         const struct {
             Outcome outcome;
             std::string log, folder, script, cwd;
@@ -128,11 +133,11 @@ TEST(Services, WhatEachServiceIsHandedAndLeavesForEveryWayTheBundleCanBeBroken) 
             SCOPED_TRACE(service.log);
             EXPECT_EQ(service.process != nullptr, service.outcome >= Ran);
             EXPECT_EQ(fs::is_directory(service.folder), service.outcome != Untouched);
-            EXPECT_EQ(service.handle != nullptr, service.outcome == Failed || service.outcome == Ran);
+            EXPECT_EQ(service.handle != nullptr, service.outcome != Untouched && service.outcome != RanWithoutLog);
             if (service.outcome < Ran) {
                 EXPECT_EQ(readFile(service.log), service.outcome == Untouched ? previousLog : "");
             }
-            if (service.outcome != Ran) continue;
+            if (service.outcome != Ran && service.outcome != RanToSayWhy) continue;
             EXPECT_TRUE(eventually([&] { return readFile(service.log) == "out\nerr\n"; })) << readFile(service.log);
             const Seen process = seen(service.process->pid());  // it has written: it runs the runtime
             EXPECT_EQ(process.argv, (std::vector<std::string>{"/bin/sh", s.runtime, service.script}));

@@ -138,7 +138,9 @@ struct FakeProcessLauncher final : ProcessLauncher, Recorder {
         children.push_back(std::make_shared<FakeChildProcess>(name, events));
         return std::shared_ptr<ChildProcess>(children.back());
     }
+    bool canRun(const LaunchSpec& spec) override { return !cannotRun.count(spec.executable); }
     std::vector<std::shared_ptr<FakeChildProcess>> children;
+    std::set<std::string> cannotRun;  // executables whose program would not be found
 };
 
 struct FakePlaces final : Places {

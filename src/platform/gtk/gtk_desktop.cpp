@@ -5,8 +5,10 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/gtk/glib_main_queue.h"
@@ -24,6 +26,7 @@ using gtk::GObjectPtr;
 
 // Short enough that a service which ends at SIGTERM keeps the process no longer than it takes to end.
 constexpr guint kGracePollMilliseconds = 10;
+constexpr int kReleaseNameTimeoutMilliseconds = 1000;
 
 // Owns every service of the platform and the GtkApplication for the life of the process. The
 // delegate is launched on the first "activate" of the primary instance and stopped by quit(),
@@ -40,6 +43,8 @@ public:
           platform_{queue_, clock_, http_, launcher_, files_, places_, environment_, application_} {
         g_set_application_name("Lorvane");
         launcher_.recordServicesIn(&serviceRecord_);
+        // The bundle's runtime starts the machine's node; without one the services cannot run.
+        if (const auto resources = places_.resourceDirectory()) launcher_.handsOverToNode(*resources + "/runtime/node");
     }
 
     ~GtkDesktop() override {
@@ -108,10 +113,15 @@ private:
     }
 
     // The first activation launches the app; a later one comes from a second launch and only
-    // brings the window forward.
-    static void onActivate(GApplication*, gpointer self) {
+    // brings the window forward. One that comes while the app is quitting, with its window gone
+    // and its services still stopping, is kept until the quit is over, and then starts the app
+    // again (see relaunch()).
+    static void onActivate(GApplication* app, gpointer self) {
         auto* desktop = static_cast<GtkDesktop*>(self);
-        if (desktop->terminated_) return;
+        if (desktop->terminated_) {
+            desktop->relaunchToken_ = gtk::receivedLaunchToken(GTK_APPLICATION(app));
+            return;
+        }
         if (desktop->launched_) {
             desktop->application_.presentWindows();
             return;
@@ -154,7 +164,37 @@ private:
     // A record of services that could not all be ended is kept for the next start's sweep.
     void endAfterGrace() {
         if (launcher_.servicesEnded()) serviceRecord_.remove();
+        if (relaunchToken_) relaunch(*relaunchToken_);
         g_application_quit(G_APPLICATION(app_.get()));
+    }
+
+    // Starts the app afresh for a launch that came while it was quitting: this executable, in the
+    // environment this one was started with, holding the launch's token under both names a
+    // toolkit reads, as a second launch hands it on. The app's name goes first, so that the new
+    // process becomes the running app instead of handing its launch back to this one; its
+    // services' ports were freed by the grace.
+    void relaunch(const std::string& token) {
+        if (GDBusConnection* bus = g_application_get_dbus_connection(G_APPLICATION(app_.get()))) {
+            g_autoptr(GVariant) released = g_dbus_connection_call_sync(
+                bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName",
+                g_variant_new("(s)", gtk::kApplicationId), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
+                kReleaseNameTimeoutMilliseconds, nullptr, nullptr);
+        }
+        g_autofree gchar* link = g_file_read_link("/proc/self/exe", nullptr);
+        if (!link) return;
+        // An executable replaced while the app ran (an upgrade) is started as it now is.
+        std::string executable = link;
+        if (g_str_has_suffix(link, " (deleted)")) executable.resize(executable.size() - std::strlen(" (deleted)"));
+        Environment environment = environment_.snapshot();
+        for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+            if (token.empty()) {
+                environment.erase(name);
+            } else {
+                environment[name] = token;
+            }
+        }
+        // A launch that cannot be made is lost as it was before; nothing is left to report it to.
+        (void)launcher_.launch({executable, {}, "", environment, ChildOutput::inherit(), ChildLifetime::Independent});
     }
 
     static double monotonicSeconds() { return static_cast<double>(g_get_monotonic_time()) / G_USEC_PER_SEC; }
@@ -181,6 +221,7 @@ private:
     bool launched_ = false;
     bool terminated_ = false;
     std::optional<ServiceGrace> grace_;  // from the quit on
+    std::optional<std::string> relaunchToken_;  // a launch that came while quitting, with its token
 };
 
 }  // namespace

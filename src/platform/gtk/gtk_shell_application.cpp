@@ -1,7 +1,9 @@
 // GtkApplication glue: translating the menu to GActions and shortcuts, windows and alerts.
 #include "platform/gtk/gtk_shell_application.h"
 
+#include <cstring>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/gtk/gobject_ptr.h"
@@ -41,6 +43,19 @@ const char* editingCommandFor(MenuAction action) {
     return nullptr;
 }
 
+// A variable as the process was started with it: GTK takes DESKTOP_STARTUP_ID out of the
+// environment as soon as it is loaded, before main().
+std::string startedWith(const char* name) {
+    g_autofree gchar* block = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents("/proc/self/environ", &block, &length, nullptr)) return "";
+    const std::string prefix = std::string(name) + "=";
+    for (const gchar* entry = block; entry < block + length; entry += std::strlen(entry) + 1) {
+        if (g_str_has_prefix(entry, prefix.c_str())) return entry + prefix.size();
+    }
+    return "";
+}
+
 // A second launch never opens the display, and GTK takes a launch's startup id from the display
 // only, so without this the running app would raise its window with no token, which a Wayland
 // compositor refuses. GTK reads no XDG_ACTIVATION_TOKEN at all; both names go to the running
@@ -48,14 +63,25 @@ const char* editingCommandFor(MenuAction action) {
 GApplicationClass* gtkApplicationClass = nullptr;
 
 void addLaunchToken(GApplication* application, GVariantBuilder* platformData) {
-    const char* token = g_getenv("XDG_ACTIVATION_TOKEN");
-    if (!token || !*token) token = g_getenv("DESKTOP_STARTUP_ID");
-    if (!token || !*token || !g_utf8_validate(token, -1, nullptr)) {
+    std::string token = startedWith("XDG_ACTIVATION_TOKEN");
+    if (token.empty()) token = startedWith("DESKTOP_STARTUP_ID");
+    if (token.empty() || !g_utf8_validate(token.c_str(), -1, nullptr)) {
         gtkApplicationClass->add_platform_data(application, platformData);
         return;
     }
-    g_variant_builder_add(platformData, "{sv}", "activation-token", g_variant_new_string(token));
-    g_variant_builder_add(platformData, "{sv}", "desktop-startup-id", g_variant_new_string(token));
+    g_variant_builder_add(platformData, "{sv}", "activation-token", g_variant_new_string(token.c_str()));
+    g_variant_builder_add(platformData, "{sv}", "desktop-startup-id", g_variant_new_string(token.c_str()));
+}
+
+// The receiving side: the token an activation brought, kept for a launch that arrives while the
+// app is quitting, which is honoured by starting the app afresh with it.
+constexpr const char* kReceivedTokenKey = "lorvane-received-launch-token";
+
+void keepReceivedToken(GApplication* application, GVariant* platformData) {
+    const gchar* token = nullptr;
+    g_variant_lookup(platformData, "activation-token", "&s", &token);
+    g_object_set_data_full(G_OBJECT(application), kReceivedTokenKey, g_strdup(token ? token : ""), g_free);
+    gtkApplicationClass->before_emit(application, platformData);
 }
 
 struct TokenForwardingApplication {
@@ -69,6 +95,7 @@ struct TokenForwardingApplicationClass {
 void initTokenForwardingClass(gpointer type, gpointer) {
     gtkApplicationClass = G_APPLICATION_CLASS(g_type_class_peek_parent(type));
     G_APPLICATION_CLASS(type)->add_platform_data = addLaunchToken;
+    G_APPLICATION_CLASS(type)->before_emit = keepReceivedToken;
 }
 
 GType tokenForwardingApplicationType() {
@@ -103,6 +130,11 @@ WebKitEditorState* editorStateOf(GtkWebView& view) {
 GtkApplication* newTokenForwardingApplication(const char* applicationId) {
     return GTK_APPLICATION(g_object_new(tokenForwardingApplicationType(), "application-id", applicationId, "flags",
                                         G_APPLICATION_DEFAULT_FLAGS, nullptr));
+}
+
+std::string receivedLaunchToken(GtkApplication* application) {
+    const auto* token = static_cast<const gchar*>(g_object_get_data(G_OBJECT(application), kReceivedTokenKey));
+    return token ? token : "";
 }
 
 GtkShellApplication::GtkShellApplication(GtkApplication* application, const Places& places,

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/application.h"
@@ -23,6 +24,10 @@ inline constexpr const char* kApplicationId = "app.lorvane.Lorvane";
 // with (XDG_ACTIVATION_TOKEN from a Wayland launcher, DESKTOP_STARTUP_ID on X11), so that the
 // window it raises may take the focus. The caller owns the reference.
 GtkApplication* newTokenForwardingApplication(const char* applicationId);
+
+// Main thread, while "activate" is emitted: the activation token (or X11 startup id) that the launch
+// being handled brought, or "" when it brought none. For an application made by the function above.
+std::string receivedLaunchToken(GtkApplication* application);
 
 // Everything here runs on the main thread. The GtkApplication is owned by the desktop; this
 // object only borrows it. `requestQuit` is the desktop's one way to end the app; every quit path

@@ -114,20 +114,31 @@ GtkWebView::GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_.get(), "load-failed", G_CALLBACK(onLoadFailed), this);
     g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
+    g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
+    WebKitUserContentManager* scripts = webkit_web_view_get_user_content_manager(view_.get());
+    webkit_user_content_manager_register_script_message_handler(scripts, kReloadMessageHandler, nullptr);
+    g_signal_connect(scripts, (std::string("script-message-received::") + kReloadMessageHandler).c_str(),
+                     G_CALLBACK(onReloadMessage), this);
 }
 
 GtkWebView::~GtkWebView() {
     cancelLoadTimeout();
     g_signal_handlers_disconnect_by_data(view_.get(), this);
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(view_.get()), this);
 }
 
 void GtkWebView::loadHtml(const std::string& html) {
     cancelLoadTimeout();
+    shown_ = html;
+    showingStoppedPage_ = false;
     webkit_web_view_load_html(view_.get(), html.c_str(), nullptr);
 }
 
 void GtkWebView::loadRequest(const WebRequest& request) {
     cancelLoadTimeout();
+    shown_ = request;
+    requestCommitted_ = false;
+    showingStoppedPage_ = false;
     auto uriRequest = GObjectPtr<WebKitURIRequest>::adopt(webkit_uri_request_new(request.url.c_str()));
     if (request.cachePolicy == CachePolicy::ReloadIgnoringLocalCache) {
         // With this header WebKit revalidates instead of answering from its memory or disk cache.
@@ -168,6 +179,47 @@ void GtkWebView::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoin
     // that of a load still pending. The old document's frames went with it.
     self->committedHost_ = originHost(webkit_web_view_get_uri(view));
     self->frameHosts_.clear();
+    if (!self->showingStoppedPage_) self->requestCommitted_ = true;
+}
+
+// WebKit leaves the view blank when its web process ends. What the view showed is loaded again:
+// the web app where it had loaded (at the address the page had reached), else the page the core
+// had shown, the loading page among them, while readiness goes on as before. Past the budget the
+// stopped page says so instead; a process the app ends itself is none of this.
+void GtkWebView::onWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
+                                        gpointer data) {
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+    auto* self = static_cast<GtkWebView*>(data);
+    auto* request = self->shown_ ? std::get_if<WebRequest>(&*self->shown_) : nullptr;
+    const char* uri = webkit_web_view_get_uri(view);
+    if (request && self->requestCommitted_ && !self->showingStoppedPage_ && uri) request->url = uri;
+    const bool reload = !self->showingStoppedPage_ && self->reloads_.take(g_get_monotonic_time());
+    g_printerr("lorvane: the page's web process %s; %s\n",
+               reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "ended for using too much memory" : "crashed",
+               reload ? "loading the page again" : "showing that the page stopped");
+    if (reload) return self->showAgain();
+    self->cancelLoadTimeout();
+    self->showingStoppedPage_ = true;
+    webkit_web_view_load_html(view, kStoppedPageHtml, nullptr);
+}
+
+// The stopped page's button: the person asks for the page again, with a fresh budget. Any other
+// page posting the message changes nothing.
+void GtkWebView::onReloadMessage(WebKitUserContentManager*, JSCValue*, gpointer data) {
+    auto* self = static_cast<GtkWebView*>(data);
+    if (!self->showingStoppedPage_) return;
+    self->reloads_.reset();
+    self->showAgain();
+}
+
+void GtkWebView::showAgain() {
+    if (!shown_) return;
+    const auto shown = *shown_;  // a copy: loading replaces it
+    if (const auto* html = std::get_if<std::string>(&shown)) {
+        loadHtml(*html);
+    } else {
+        loadRequest(std::get<WebRequest>(shown));
+    }
 }
 
 gboolean GtkWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,

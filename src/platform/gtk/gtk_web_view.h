@@ -4,10 +4,13 @@
 #include <webkit/webkit.h>
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <variant>
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/gtk/web_process_recovery.h"
 #include "platform/web_view.h"
 
 namespace lorvane::gtk {
@@ -23,7 +26,8 @@ struct WebViewEnvironment {
 // Media-capture requests are mapped to the core's types and decided by the UI delegate, which is
 // held weakly: once it is gone every request is denied. The hosts put to it are those of the
 // committed page and of every document its frames have loaded, since WebKitGTK does not tell which
-// of them asks. Everything here runs on the main thread.
+// of them asks. When the web process ends under the view, what it showed is loaded again (see
+// onWebProcessTerminated). Everything here runs on the main thread.
 class GtkWebView final : public WebView {
 public:
     GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate,
@@ -53,12 +57,21 @@ private:
     static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                    gpointer self);
     bool decideUserMedia(WebKitUserMediaPermissionRequest* request);
+    static void onWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason, gpointer self);
+    static void onReloadMessage(WebKitUserContentManager* manager, JSCValue* message, gpointer self);
+    void showAgain();
 
     GObjectPtr<WebKitWebView> view_;
     std::weak_ptr<WebViewUIDelegate> uiDelegate_;
     guint loadTimeoutSource_ = 0;
     std::string committedHost_;          // of the top-level document in the view
     std::set<std::string> frameHosts_;   // of the documents its frames have loaded since it committed
+    // What the core last had the view show, as it can be shown again: a page's HTML, or a request
+    // whose address follows the document once one has committed (the page may have moved on).
+    std::optional<std::variant<std::string, WebRequest>> shown_;
+    bool requestCommitted_ = false;
+    bool showingStoppedPage_ = false;
+    ReloadBudget reloads_;
 };
 
 }  // namespace lorvane::gtk

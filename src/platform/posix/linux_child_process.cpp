@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include "platform/posix/linux_process_launcher.h"
+#include "platform/posix/linux_service_record.h"
 
 namespace lorvane {
 
@@ -39,30 +40,35 @@ std::optional<ChildExit> LinuxChildProcess::exit() const {
     return exit_;
 }
 
-// After the reap, the group id stays taken for as long as the group has members (a grandchild),
-// so a probe that finds members can only have found ours.
+// The exited service is still unreaped here, so its group id is still its own: members found
+// are ours. With none left, the zombie is reaped and the group is never looked at again.
 bool LinuxChildProcess::groupEnded() {
     std::lock_guard lock(mutex_);
     if (!exited_) return false;
-    if (!groupEmpty_) groupEmpty_ = ::kill(-pid_, 0) != 0 && errno == ESRCH;
+    if (!groupEmpty_ && !groupHasMembersBesides(pid_, pid_)) {
+        if (holdsGroup_ && exit_) waitForChildExit(pid_, Reaping::Reap);
+        groupEmpty_ = true;
+    }
     return groupEmpty_;
 }
 
 void LinuxChildProcess::killGroup() {
     std::lock_guard lock(mutex_);
     if (groupEmpty_) return;
-    if (::kill(-pid_, SIGKILL) != 0 && errno == ESRCH) groupEmpty_ = exited_;
+    ::kill(-pid_, SIGKILL);
     if (!exited_) ::kill(pid_, SIGKILL);
 }
 
-// Waits without reaping, then reaps and marks the child exited in one locked step, so that no
-// signal sent under the lock can reach a process that took over the pid.
+// Waits without reaping, then marks the child exited under the lock; an Independent child is
+// reaped in the same step, so that no signal sent under the lock can reach a process that took
+// over the pid. A service stays a zombie for groupEnded() to reap.
 void LinuxChildProcess::waitAndReap() {
     const std::optional<ChildExit> ended = waitForChildExit(pid_, Reaping::KeepZombie);
     std::lock_guard lock(mutex_);
     // On failure (ECHILD: someone else reaped it, or SIGCHLD is ignored) the pid is no longer
-    // ours either, so it is treated as exited all the same.
-    if (ended) waitForChildExit(pid_, Reaping::Reap);
+    // ours either, so it is treated as exited, with its group gone, all the same.
+    if (ended && !holdsGroup_) waitForChildExit(pid_, Reaping::Reap);
+    if (!ended) groupEmpty_ = true;
     exit_ = ended;
     exited_ = true;
 }

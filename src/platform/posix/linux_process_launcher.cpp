@@ -2,6 +2,7 @@
 // state, exec failures reported back through a close-on-exec pipe, and one reaper thread per child.
 #include "platform/posix/linux_process_launcher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -289,6 +291,40 @@ long descriptorLimit() {
 
 }  // namespace
 
+bool LinuxProcessLauncher::canRun(const LaunchSpec& spec) {
+    struct stat executable {};
+    const auto isProgram = [](const std::string& path, struct stat& found) {
+        return ::stat(path.c_str(), &found) == 0 && S_ISREG(found.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    };
+    if (!isProgram(spec.executable, executable)) return false;
+    // The same file, however its path is spelt.
+    struct stat wrapper {};
+    if (nodeWrapper_.empty() || ::stat(nodeWrapper_.c_str(), &wrapper) != 0 || wrapper.st_dev != executable.st_dev ||
+        wrapper.st_ino != executable.st_ino) {
+        return true;
+    }
+    // The wrapper's own search, on the PATH the child is given (or the shell's, which it inherits).
+    std::string path;
+    if (spec.environment) {
+        const auto entry = spec.environment->find("PATH");
+        if (entry != spec.environment->end()) path = entry->second;
+    } else if (const char* inherited = ::getenv("PATH")) {
+        path = inherited;
+    }
+    std::vector<std::string> candidates;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(':', start), path.size());
+        if (end > start && path[start] == '/') candidates.push_back(path.substr(start, end - start) + "/node");
+        start = end + 1;
+    }
+    candidates.push_back(systemNode_);
+    // A PATH that names the wrapper's own folder does not count: the wrapper passes itself over.
+    return std::any_of(candidates.begin(), candidates.end(), [&](const std::string& candidate) {
+        struct stat found {};
+        return isProgram(candidate, found) && !(found.st_dev == executable.st_dev && found.st_ino == executable.st_ino);
+    });
+}
+
 Result<std::shared_ptr<ChildProcess>> LinuxProcessLauncher::launch(const LaunchSpec& spec) {
     auto child = launchChild(spec);
     if (!child.ok()) return Failure{child.reason()};
@@ -323,7 +359,7 @@ Result<std::shared_ptr<LinuxChildProcess>> LinuxProcessLauncher::launchChild(con
 
     // Noted while the child is still unreaped, so that the pid is certainly this child's.
     if (spec.lifetime == ChildLifetime::EndsWithShell && record_) record_->note(pid);
-    auto child = std::make_shared<LinuxChildProcess>(pid);
+    auto child = std::make_shared<LinuxChildProcess>(pid, spec.lifetime);
     if (!LinuxChildProcess::startReaper(child)) {
         // Without a reaper the child would be left a zombie forever; this launch fails instead.
         ::kill(-pid, SIGKILL);

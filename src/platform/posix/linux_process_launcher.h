@@ -32,10 +32,12 @@ std::optional<ChildExit> waitForChildExit(pid_t pid, Reaping reaping);
 
 // A child of the launcher. Its process group is its own (setpgid in the child before exec): an
 // EndsWithShell child leads a group, an Independent one a session. The pid, and so the group id,
-// stays ours while the child is unreaped, and while the group has members after that.
+// stays ours while the child is unreaped. A service that has exited is therefore left a zombie
+// until nothing else is left in its group: until then its group id cannot pass to another
+// process, so every signal to the group reaches the service's own processes only.
 class LinuxChildProcess final : public ChildProcess {
 public:
-    explicit LinuxChildProcess(pid_t pid) : pid_(pid) {}
+    LinuxChildProcess(pid_t pid, ChildLifetime lifetime) : pid_(pid), holdsGroup_(lifetime == ChildLifetime::EndsWithShell) {}
 
     bool isRunning() const override;
     // SIGTERM to the child's whole group, under the reaper's lock, so that a recycled pid is never
@@ -45,8 +47,9 @@ public:
 
     // How it ended; absent while it runs.
     std::optional<ChildExit> exit() const;
-    // True once the child is reaped and nothing is left in its group. Once seen empty, the group
-    // is never signalled again: its id may then be given to another process.
+    // True once the child has exited and nothing else is left in its group; the exited service is
+    // reaped then. Once seen empty, the group is never signalled again: its id may then be given
+    // to another process.
     bool groupEnded();
     // SIGKILL to what is left of the group, and to the child itself should it have left the group.
     void killGroup();
@@ -58,10 +61,11 @@ private:
     void waitAndReap();  // on the reaper thread
 
     const pid_t pid_;
+    const bool holdsGroup_;  // a service: left unreaped until its group is empty
     mutable std::mutex mutex_;
-    bool exited_ = false;  // set, under the mutex, in the same step that reaps the pid
+    bool exited_ = false;  // set under the mutex, in the same step that reaps an Independent child
     std::optional<ChildExit> exit_;
-    bool groupEmpty_ = false;
+    bool groupEmpty_ = false;  // set under the mutex, in the same step that reaps a service
 };
 
 // Variables the shell set or changed in its own environment for its toolkit, each with what the
@@ -83,6 +87,16 @@ public:
     // the calling *thread* by PR_SET_PDEATHSIG, which is one more reason to stay on it.
     Result<std::shared_ptr<ChildProcess>> launch(const LaunchSpec& spec) override;
     Result<std::shared_ptr<LinuxChildProcess>> launchChild(const LaunchSpec& spec);
+    // The executable must be an executable file; `wrapper` (see handsOverToNode) also needs a node.
+    bool canRun(const LaunchSpec& spec) override;
+
+    // Main thread, before the first launch: `wrapper` is a runtime that, as the bundle's
+    // runtime/node, starts the first node found in an absolute folder on the PATH it is given,
+    // other than itself, else `systemNode`.
+    void handsOverToNode(std::string wrapper, std::string systemNode = "/usr/bin/node") {
+        nodeWrapper_ = std::move(wrapper);
+        systemNode_ = std::move(systemNode);
+    }
 
     // Main thread. The services are the EndsWithShell children: true when every one has exited
     // and its group is empty (grandchildren included).
@@ -95,6 +109,8 @@ public:
 
 private:
     ShellOnlyVariables shellOnlyVariables_;
+    std::string nodeWrapper_;
+    std::string systemNode_;
     ServiceRecord* record_ = nullptr;
     std::vector<std::shared_ptr<LinuxChildProcess>> services_;
 };

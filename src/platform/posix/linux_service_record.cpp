@@ -112,6 +112,20 @@ std::optional<ProcessIdentity> processIdentity(pid_t pid) {
     return std::nullopt;
 }
 
+bool groupHasMembersBesides(pid_t group, pid_t except) {
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc", error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str(), &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == except) continue;
+        const auto identity = processIdentity(static_cast<pid_t>(pid));
+        if (identity && identity->group == group) return true;
+    }
+    return static_cast<bool>(error);
+}
+
 int ServiceRecord::sweep() {
     std::error_code error;
     std::filesystem::directory_iterator entries(folder_, error);

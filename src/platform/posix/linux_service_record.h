@@ -47,4 +47,8 @@ struct ProcessIdentity {
 };
 std::optional<ProcessIdentity> processIdentity(pid_t pid);
 
+// Whether any process but `except` is in process group `group`, as /proc shows it; true when /proc
+// cannot be read, as nothing can then be ruled out.
+bool groupHasMembersBesides(pid_t group, pid_t except);
+
 }  // namespace lorvane
