@@ -22,8 +22,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "nodejs (>= 18.2)")
 # Voice notes are recorded through the web view's PulseAudio capture, which any PulseAudio-speaking
-# sound server serves; desktops have one, a bare system may not.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+# sound server serves; desktops have one, a bare system may not. Text fields are spell-checked in
+# Russian and English where their dictionaries are installed.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, hunspell-ru, hunspell-en-us")
 # Without dpkg-shlibdeps CPack would quietly leave the libraries out; see PackageChecks.cmake.
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/PackageChecks.cmake")
 include(CPack)

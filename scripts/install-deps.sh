@@ -24,8 +24,9 @@ test_packages=(
   tini python3-gi gir1.2-gtk-4.0
   # keys pressed by keycode through XTEST on the X11 lane
   libxtst-dev
-  # a sound server whose microphone the voice notes are recorded from
-  pulseaudio
+  # a sound server whose microphone the voice notes are recorded from, and the dictionaries the
+  # page's spelling is checked with
+  pulseaudio hunspell-ru hunspell-en-us
   # test certificates for the update check
   openssl ca-certificates
   # building the .deb (library dependencies) and checking its metadata

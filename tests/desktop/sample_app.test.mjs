@@ -7,11 +7,11 @@ import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { test } from 'node:test';
 import { openApp, quit } from './support/harness.mjs';
-import { layoutForTest, press, waitForText } from './support/lanes.mjs';
+import { countPixels, layoutForTest, pixelsIn, press, waitForText } from './support/lanes.mjs';
 import { readWav, soundServer, TONE_HZ, toneOf } from './support/sound.mjs';
 import { waitFor } from './support/util.mjs';
 
-test('a draft typed in Russian is kept as typed; 2 s said into the microphone are saved as they sounded, play, and are deleted; leaving the view while recording keeps the note', async (t) => {
+test('a draft typed in Russian is kept as typed, its spelling checked, under a dark menu bar; 2 s said into the microphone are saved as they sounded, play, and are deleted; leaving the view while recording keeps the note', async (t) => {
   const sound = await soundServer(t);
   const { app, window } = await openApp(t, { sample: true, loaded: false, env: sound.env });
   await waitForText('the web app', window.id, (s) => s.includes('Добро пожаловать'), 30_000);
@@ -20,6 +20,20 @@ test('a draft typed in Russian is kept as typed; 2 s said into the microphone ar
   await layoutForTest(t, { layout: 'ru' });
   await press('tab', 'tab', 'tab', 'shift+42', 43, 56, 40, 28, 57, 'shift+61', 'space', 55, 56, 43);
   await waitFor('the draft to be saved', () => state().note === 'Привет, мир');
+  // Spelling is checked as the person types, in Russian: a word spelt wrong ("малако") gets the
+  // red marker under it, words spelt right ("Привет, мир", "молоко") do not: a second wrong word
+  // after a right one doubles the marked pixels. The menu bar is as dark as the page.
+  const marked = async () => (await countPixels(window, (r, g, b) => r > 110 && g < 50 && b < 50)).count;
+  await press('space', 55, 41, 45, 41, 27, 44, 'space');
+  const once = await waitFor('the misspelt word to be marked', async () => (await marked()) > 10 && (await marked()));
+  await press(55, 44, 45, 44, 27, 44, 'space', 55, 41, 45, 41, 27, 44, 'space');
+  const twice = await waitFor('the second one to be marked', async () => (await marked()) > once && (await marked()));
+  assert.ok(Math.abs(twice - 2 * once) <= 0.1 * once, `marked pixels: ${once}, then ${twice}`);
+  // Down a column of empty menu bar into the page: the ten rows above the page's first.
+  const column = await pixelsIn({ x: window.x + 800, y: window.y - 40, width: 1, height: 100 });
+  const page = column.findIndex((_, i) => column.slice(i, i + 20).every(([r, g, b]) => r === 7 && g === 17 && b === 31));
+  const menuBar = column.slice(page - 10, page);
+  assert.ok(page >= 10 && menuBar.every(([r, g, b]) => r + g + b < 3 * 80), `the menu bar is dark: ${JSON.stringify(menuBar)}`);
 
   await press('alt+shift+v');
   const listed = () => /GET \/api\/voice\/notes 200/.test(fs.readFileSync(app.serverLog, 'utf8'));

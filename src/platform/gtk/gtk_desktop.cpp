@@ -96,6 +96,11 @@ private:
         desktop->serviceRecord_.sweep();
         addIconsBesideExecutable();
         gtk_window_set_default_icon_name(gtk::kApplicationId);
+        // The pages are dark (#07111f): the menu bar, menus, alerts and About window are made
+        // dark to match, unless the user chose GTK's theme themselves.
+        if (GtkSettings* settings = gtk_settings_get_default(); settings && !g_getenv("GTK_THEME")) {
+            g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+        }
         // Closing the window must not end the process behind the delegate's back: the app lives
         // until quit() says so.
         g_application_hold(app);

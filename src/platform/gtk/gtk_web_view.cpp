@@ -6,6 +6,8 @@
 #include <set>
 #include <utility>
 
+#include "platform/gtk/spell_checking.h"
+
 namespace lorvane::gtk {
 
 namespace {
@@ -71,6 +73,11 @@ std::string originHost(const char* uri) {
     std::string result = host ? host : "";
     if (origin) webkit_security_origin_unref(origin);
     return result;
+}
+
+gboolean onIdleAfterAppLoaded(gpointer) {
+    enableSpellCheckingOnce();
+    return G_SOURCE_REMOVE;
 }
 
 struct ScriptCompletion {
@@ -169,8 +176,12 @@ void GtkWebView::cancelLoadTimeout() {
 }
 
 void GtkWebView::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
-    if (event != WEBKIT_LOAD_COMMITTED) return;
     auto* self = static_cast<GtkWebView*>(data);
+    // The web app is there to type into: its first frames have had their turn.
+    if (event == WEBKIT_LOAD_FINISHED && self->requestCommitted_) {
+        g_idle_add_full(G_PRIORITY_LOW, onIdleAfterAppLoaded, nullptr, nullptr);
+    }
+    if (event != WEBKIT_LOAD_COMMITTED) return;
     // Once the answer is being committed the request has been served; what follows is rendering.
     // Only a commit says so: the end of a load replaced by a newer one can be reported after the
     // newer one has started, and must not take its time-out away.

@@ -217,13 +217,25 @@ export const waitForText = (what, id, predicate, timeout = 20_000) => waitFor(wh
   return predicate(text) ? text : new Error(`the window shows ${JSON.stringify(text.slice(0, 400))}`);
 }, { timeout, interval: 300 });
 
+// The pixels of a part of the screen, row by row, as [r, g, b] triples.
+export async function pixelsIn(rect) {
+  const ppm = await lane.screen(rect);
+  const header = /^P6\s+\d+\s+\d+\s+\d+\s/.exec(ppm.toString('latin1', 0, 32))[0].length;
+  const pixels = [];
+  for (let i = header; i + 2 < ppm.length; i += 3) pixels.push([ppm[i], ppm[i + 1], ppm[i + 2]]);
+  return pixels;
+}
+
 // How many colours the middle of a window shows: one where nothing has been painted on the background.
 export async function coloursIn({ x, y, width, height }) {
-  const ppm = await lane.screen({ x: x + width / 2 - 200, y: y + height / 2 - 100, width: 400, height: 200 });
-  const header = /^P6\s+\d+\s+\d+\s+\d+\s/.exec(ppm.toString('latin1', 0, 32))[0].length;
-  const colours = new Set();
-  for (let i = header; i + 2 < ppm.length; i += 3) colours.add(ppm.readUIntBE(i, 3));
-  return colours.size;
+  const pixels = await pixelsIn({ x: x + width / 2 - 200, y: y + height / 2 - 100, width: 400, height: 200 });
+  return new Set(pixels.map(([r, g, b]) => (r << 16) | (g << 8) | b)).size;
+}
+
+// How many pixels of `rect` pass `test(r, g, b)`, and of how many.
+export async function countPixels(rect, test) {
+  const pixels = await pixelsIn(rect);
+  return { count: pixels.filter(([r, g, b]) => test(r, g, b)).length, of: pixels.length };
 }
 
 // Another program's window over the app, with the keyboard, as if the person had switched to it.
