@@ -14,7 +14,7 @@ import path from "node:path";
 import { parseOptions } from "./options.mjs";
 import { started, isGone, endProcesses } from "./procs.mjs";
 import { PORT, startXvfb } from "./environment.mjs";
-import { contenders, buildFirstFrame } from "./contenders.mjs";
+import { contenders, buildFirstFrame, buildStepsShim } from "./contenders.mjs";
 import { measureRun } from "./measure.mjs";
 import { machineLine, versions, printSummary } from "./report.mjs";
 
@@ -68,6 +68,7 @@ async function main() {
     const workDir = fs.mkdtempSync(path.join(os.tmpdir(), "lorvane-bench-"));
     const ctx = { opts, workDir, clockTicks: Number(execFileSync("getconf", ["CLK_TCK"], { encoding: "utf8" }).trim()) || 100 };
     ctx.firstFrame = buildFirstFrame(workDir);
+    if (opts.steps) ctx.stepsShim = buildStepsShim(workDir);
     const all = contenders(workDir, opts);
     const list = all.filter((c) => !c.navigateOnSignal);
     const started_at = new Date().toISOString();

@@ -22,6 +22,14 @@ function buildC(workDir, name, packages) {
 }
 const buildFloor = (workDir, name = "floor") => buildC(workDir, name, ["gtk4", "webkitgtk-6.0"]);
 
+// With --steps: the preloaded library that notes when the contender reaches each start-up step.
+export function buildStepsShim(workDir) {
+    const out = path.join(workDir, "steps_shim.so");
+    const flags = execFileSync("pkg-config", ["--cflags", "--libs", "gtk4", "webkitgtk-6.0", "libsoup-3.0"], { encoding: "utf8" }).trim().split(/\s+/);
+    execFileSync("gcc", ["-O2", "-shared", "-fPIC", "-o", out, path.join(here, "steps_shim.c"), ...flags, "-ldl"], { stdio: "inherit" });
+    return out;
+}
+
 // The watcher of the display that times first paint (first_frame.c).
 export const buildFirstFrame = (workDir) => buildC(workDir, "first_frame", ["x11", "xdamage"]);
 

@@ -17,7 +17,8 @@ export function pageServer() {
     const events = [];
     const waiters = [];
     const server = http.createServer((req, res) => {
-        events.push({ t: now(), url: req.url, ua: req.headers["user-agent"] || "" });
+        // `mono`: CLOCK_MONOTONIC in ms, the clock of the contenders' step notes (--steps).
+        events.push({ t: now(), mono: Number(process.hrtime.bigint() / 1000n) / 1000, url: req.url, ua: req.headers["user-agent"] || "" });
         for (const w of waiters.splice(0)) w();
         if (req.url === "/__loaded") {
             res.writeHead(204, { "Cache-Control": "no-store" });

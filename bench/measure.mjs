@@ -24,6 +24,7 @@ export async function measureRun(contender, ctx, mode, warmup = false) {
     const markerValue = `bench-${process.pid}-${id}`;
     const marker = `BENCH_RUN_MARKER=${markerValue}`;
     const env = runEnv(runDir, ctx.display, markerValue, contender.env || {});
+    const stepsLog = ctx.stepsShim && (contender.shell || contender.name.startsWith("floor")) ? path.join(runDir, "steps.log") : null;
 
     const server = pageServer();
     for (;;) {
@@ -54,9 +55,11 @@ export async function measureRun(contender, ctx, mode, warmup = false) {
     const t0 = now();
     const t0Monotonic = process.hrtime.bigint();
     const t0Wall = Date.now();
-    const child = startProcess(argv, env, path.join(runDir, "out.log"), { cwd: env.HOME });
+    // The step notes are the contender's alone: not the bus's, not the watcher's.
+    const childEnv = stepsLog ? { ...env, LD_PRELOAD: ctx.stepsShim, BENCH_STEPS_LOG: stepsLog } : env;
+    const child = startProcess(argv, childEnv, path.join(runDir, "out.log"), { cwd: env.HOME });
     // `tree` is every process measured, so that cleanup ends them all.
-    const run = { id, contender, ctx, opts, env, server, child, t0, t0Wall, marker, bus, busMarker, tree: [] };
+    const run = { id, contender, ctx, opts, env, server, child, t0, t0Wall, t0Monotonic, marker, bus, busMarker, stepsLog, tree: [] };
     let resizer = null;
     const firstSeen = new Map();
     const poller = opts.timeline
@@ -135,6 +138,21 @@ async function measureReadiness(run, result) {
     run.tree = treeOf(child.pid, marker);
 }
 
+// When the contender reached each step, in ms from its exec: its own notes (steps_shim.c) and what
+// the page server saw, both on CLOCK_MONOTONIC. The first note of each step counts.
+function stepsOf(run, page) {
+    const exec = Number(run.t0Monotonic / 1000n) / 1000;
+    const steps = {};
+    for (const line of fs.readFileSync(run.stepsLog, "utf8").split("\n").filter(Boolean)) {
+        const at = line.indexOf(" ");
+        steps[line.slice(at + 1)] ??= Number(line.slice(0, at)) - exec;
+    }
+    const probe = run.server.events.find((e) => !/Mozilla/.test(e.ua));
+    if (probe) steps["probe arrived"] = probe.mono - exec;
+    if (page) steps["page requested"] = page.mono - exec;
+    return steps;
+}
+
 // Resolves with the watcher's CLOCK_MONOTONIC nanoseconds of the first frame with content, or
 // null if it saw none before it was ended.
 async function startFirstFrameWatcher(ctx, env, runDir) {
@@ -203,6 +221,12 @@ async function measureLoad(run, result, warmup) {
     result.cpuToLoadMs = (atLoad.reduce((a, st) => a + st.cpu, 0) / ctx.clockTicks) * 1000;
     result.cpuToLoadByProcess = atLoad.filter((st) => st.cpu > 0).map((st) => ({ comm: st.comm, ms: (st.cpu / ctx.clockTicks) * 1000 }));
     result.requests = requestsOf(run.server, run.t0);
+    // With the page already served the first readiness probe is answered at once: how long after
+    // it (answered the moment it arrives) the web view's request for the page comes.
+    const page = run.server.events.find((e) => e.url === "/" && /Mozilla/.test(e.ua));
+    const probe = page && run.server.events.filter((e) => e.t <= page.t && !/Mozilla/.test(e.ua)).at(-1);
+    if (probe) result.probeToPageLoaded = (page.t - probe.t) / 1000;
+    if (run.stepsLog) result.steps = stepsOf(run, page);
     // A warm-up run only brings files into the page cache; it ends at the load event.
     if (warmup) return;
     await sleep(Math.max(0, run.t0 + (execToLoaded + opts.sampleAfter) * 1000 - now()));

@@ -42,6 +42,8 @@ export function parseOptions(argv) {
         // Diagnosis only: when each process of the tree first appears (polling costs CPU, so figures
         // from such a run are not comparable).
         else if (a === "--timeline") opts.timeline = true;
+        // The start-up steps of the shells and floors, from a preloaded library (steps_shim.c).
+        else if (a === "--steps") opts.steps = true;
         else {
             console.error(`unknown option ${a}`);
             process.exit(2);

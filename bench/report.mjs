@@ -62,7 +62,26 @@ export function printSummary(list, results, opts) {
                 `→ page requested ${step("pageRequested")} s, → loaded ${fmt(rs.map((r) => r.execToLoaded), 3)} s`,
         );
     }
+    printSteps(list, counted);
     for (const shell of list.filter((c) => c.shell)) printShell(shell, list, results, counted, opts);
+}
+
+// With --steps: each step's median time from exec, then the stretches that decide the page request.
+const STEPS = ["main", "web process started", "window presented", "probe arrived", "probe answered", "page asked for", "page requested"];
+function printSteps(list, counted) {
+    const withSteps = list.filter((c) => counted(c.name).some((r) => r.steps));
+    if (!withSteps.length) return;
+    const at = (rs, step) => median(rs.map((r) => r.steps?.[step]));
+    const ms = (x) => (Number.isFinite(x) ? x.toFixed(0) : "—");
+    console.log("");
+    console.log(`| steps, ms from exec (medians) | ${STEPS.join(" | ")} | loaded | probe answered → page asked for | probe answered → page requested | web process started → page requested |`);
+    console.log(`|---|${STEPS.map(() => "---").join("|")}|---|---|---|---|`);
+    for (const c of withSteps) {
+        const rs = counted(c.name);
+        const gap = (from, to) => median(rs.map((r) => (r.steps?.[to] ?? NaN) - (r.steps?.[from] ?? NaN)));
+        console.log(`| ${c.name} | ${STEPS.map((s) => ms(at(rs, s))).join(" | ")} | ${ms(median(rs.map((r) => r.execToLoaded * 1000)))} | ` +
+            `${ms(gap("probe answered", "page asked for"))} | ${ms(gap("probe answered", "page requested"))} | ${ms(gap("web process started", "page requested"))} |`);
+    }
 }
 
 function printShell(shell, list, results, counted, opts) {
@@ -75,6 +94,12 @@ function printShell(shell, list, results, counted, opts) {
         const o = counted(c.name);
         const ratio = (f) => (median(s.map(f)) / median(o.map(f))).toFixed(2);
         console.log(`| ${c.name} | ${ratio((r) => r.firstPaint)} | ${ratio((r) => r.execToLoaded)} | ${ratio((r) => r.pssMB)} | ${ratio((r) => r.heldMB)} | ${ratio((r) => r.idleCpuMs)} |`);
+    }
+    const gap = s.map((r) => r.probeToPageLoaded).filter((x) => x != null);
+    if (gap.length) {
+        console.log("");
+        console.log(`${shell.name} with the page already served: probe answered → page requested, ${gap.length} runs: p50 ${(median(gap) * 1000).toFixed(0)} ms, ` +
+            `min ${(Math.min(...gap) * 1000).toFixed(0)} ms, max ${(Math.max(...gap) * 1000).toFixed(0)} ms`);
     }
     const ready = results.filter((r) => r.contender === shell.name && r.mode === "ready");
     const lat = ready.map((r) => r.readinessLatency).filter((x) => x != null);

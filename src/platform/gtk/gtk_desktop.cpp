@@ -94,27 +94,9 @@ private:
         desktop->primary_ = true;
         // What a shell killed outright left running would hold the ports the services need.
         desktop->serviceRecord_.sweep();
-        addIconsBesideExecutable();
-        gtk_window_set_default_icon_name(gtk::kApplicationId);
-        // The pages are dark (#07111f): the menu bar, menus, alerts and About window are made
-        // dark to match, unless the user chose GTK's theme themselves.
-        if (GtkSettings* settings = gtk_settings_get_default(); settings && !g_getenv("GTK_THEME")) {
-            g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
-        }
         // Closing the window must not end the process behind the delegate's back: the app lives
         // until quit() says so.
         g_application_hold(app);
-    }
-
-    // The icon is installed with the system's icons; a build tree has it in <bin>/../share/icons
-    // instead, which the icon theme is told about so the app looks the same run from either.
-    static void addIconsBesideExecutable() {
-        GdkDisplay* display = gdk_display_get_default();
-        g_autofree gchar* executable = g_file_read_link("/proc/self/exe", nullptr);
-        if (!display || !executable) return;
-        g_autofree gchar* binDirectory = g_path_get_dirname(executable);
-        g_autofree gchar* icons = g_build_filename(binDirectory, "..", "share", "icons", nullptr);
-        gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(display), icons);
     }
 
     // The first activation launches the app; a later one comes from a second launch and only

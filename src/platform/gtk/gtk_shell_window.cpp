@@ -18,11 +18,34 @@ int menuBarHeight(GtkApplication* application) {
     return natural;
 }
 
+// The look every window of the app shares, settled once, as the first window is built.
+void settleWindowLook(const char* iconName) {
+    static bool settled = false;
+    if (settled) return;
+    settled = true;
+    GdkDisplay* display = gdk_display_get_default();
+    // The icon is installed with the system's icons; a build tree has it in <bin>/../share/icons
+    // instead, which the icon theme is told about so the app looks the same run from either.
+    g_autofree gchar* executable = g_file_read_link("/proc/self/exe", nullptr);
+    if (display && executable) {
+        g_autofree gchar* binDirectory = g_path_get_dirname(executable);
+        g_autofree gchar* icons = g_build_filename(binDirectory, "..", "share", "icons", nullptr);
+        gtk_icon_theme_add_search_path(gtk_icon_theme_get_for_display(display), icons);
+    }
+    gtk_window_set_default_icon_name(iconName);
+    // The pages are dark (#07111f): the menu bar, menus, alerts and About window are made dark to
+    // match, unless the user chose GTK's theme themselves.
+    if (GtkSettings* settings = gtk_settings_get_default(); settings && !g_getenv("GTK_THEME")) {
+        g_object_set(settings, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+    }
+}
+
 }  // namespace
 
 GtkShellWindow::GtkShellWindow(GtkApplication* application, const WindowSpec& spec, GtkWidget* content,
                                std::function<bool()> onCloseRequest)
     : onCloseRequest_(std::move(onCloseRequest)) {
+    settleWindowLook(g_application_get_application_id(G_APPLICATION(application)));
     window_ = GObjectPtr<GtkWindow>::retain(GTK_WINDOW(gtk_application_window_new(application)));
     GtkWindow* window = window_.get();
     gtk_window_set_title(window, spec.title.c_str());

@@ -122,6 +122,10 @@ GtkWebView::GtkWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>
     g_signal_connect(view_.get(), "load-failed", G_CALLBACK(onLoadFailed), this);
     g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
+    // The web process is started by the first load and takes about 0.1 s to boot. A blank page,
+    // painted in the page colour before anything is shown, starts it now, while the window is
+    // still being built, rather than with the loading page afterwards.
+    webkit_web_view_load_html(view_.get(), "", nullptr);
     WebKitUserContentManager* scripts = webkit_web_view_get_user_content_manager(view_.get());
     webkit_user_content_manager_register_script_message_handler(scripts, kReloadMessageHandler, nullptr);
     g_signal_connect(scripts, (std::string("script-message-received::") + kReloadMessageHandler).c_str(),
@@ -190,7 +194,9 @@ void GtkWebView::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoin
     // that of a load still pending. The old document's frames went with it.
     self->committedHost_ = originHost(webkit_web_view_get_uri(view));
     self->frameHosts_.clear();
-    if (!self->showingStoppedPage_) self->requestCommitted_ = true;
+    if (!self->showingStoppedPage_ && self->shown_ && std::holds_alternative<WebRequest>(*self->shown_)) {
+        self->requestCommitted_ = true;
+    }
 }
 
 // WebKit leaves the view blank when its web process ends. What the view showed is loaded again:
