@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/linux/linux_places.h"
+#include "platform/linux/linux_process_launcher.h"
+#include "platform/posix/posix_environment.h"
+#include "platform/posix/posix_file_system.h"
 #include "posix_test_support.h"
 
 namespace lorvane {

@@ -16,7 +16,10 @@
 #include "platform/gtk/gtk_shell_application.h"
 #include "platform/gtk/soup_http_client.h"
 #include "platform/gtk/startup_environment.h"
-#include "platform/posix/posix_platform.h"
+#include "platform/linux/linux_places.h"
+#include "platform/linux/linux_process_launcher.h"
+#include "platform/posix/posix_environment.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace lorvane {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_environment.h"
 
 namespace lorvane::gtk {
 

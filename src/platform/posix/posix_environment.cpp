@@ -2,7 +2,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_environment.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace lorvane {
 namespace {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/linux_service_record.h"
+#include "platform/linux/linux_service_record.h"
 #include "platform/process_launcher.h"
 
 namespace lorvane {

@@ -6,8 +6,8 @@
 #include <pthread.h>
 #include <sys/wait.h>
 
-#include "platform/posix/linux_process_launcher.h"
-#include "platform/posix/linux_service_record.h"
+#include "platform/linux/linux_process_launcher.h"
+#include "platform/linux/linux_service_record.h"
 
 namespace lorvane {
 

@@ -1,6 +1,6 @@
 // Child processes on Linux: a vfork-style clone + execve with a clean descriptor table and signal
 // state, exec failures reported back through a close-on-exec pipe, and one reaper thread per child.
-#include "platform/posix/linux_process_launcher.h"
+#include "platform/linux/linux_process_launcher.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,7 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_environment.h"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // The record of the services' process groups, and the start-up sweep that reads it.
-#include "platform/posix/linux_service_record.h"
+#include "platform/linux/linux_service_record.h"
 
 #include <cerrno>
 #include <csignal>

@@ -8,7 +8,8 @@
 #include <unistd.h>
 
 #include "build_config.h"
-#include "platform/posix/posix_platform.h"
+#include "platform/linux/linux_places.h"
+#include "platform/posix/posix_environment.h"
 
 namespace lorvane {
 namespace {
