@@ -47,7 +47,7 @@ public:
     void applicationDidFinishLaunching() override;                     // app/launch_sequence.cpp
     bool applicationShouldTerminateAfterLastWindowClosed() override;   // app/shutdown.cpp
     void applicationWillTerminate() override;                          // app/shutdown.cpp
-    void performMenuAction(MenuAction action) override;                // app/main_menu.cpp
+    void performCommand(AppCommand command) override;                  // app/main_menu.cpp
 
     // WebViewUIDelegate                                                  web/media_capture.cpp
     void onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type,

@@ -17,9 +17,8 @@ WindowSpec mainWindowSpec() {
     spec.minWidth = 1024;
     spec.minHeight = 700;
     spec.title = "Lorvane";
-    spec.style = WindowStyle::Titled | WindowStyle::Closable | WindowStyle::Miniaturizable | WindowStyle::Resizable |
-                 WindowStyle::FullSizeContentView;
-    spec.titlebarTransparent = true;
+    spec.features = WindowFeature::Closable | WindowFeature::Minimizable | WindowFeature::Resizable |
+                    WindowFeature::ContentUnderTitleBar;
     return spec;
 }
 
@@ -27,14 +26,12 @@ WindowSpec mainWindowSpec() {
 
 void AppDelegate::applicationDidFinishLaunching() {
     Application& app = platform_.application;
-    app.setActivationPolicyRegular();
     app.setMainMenu(buildMainMenu());
 
     state_.webView =
         app.createWebView(WebViewSpec{"LorvaneMac/0.1", WebsiteDataStore::PersistentDefault}, weak_from_this());
     state_.window = app.createWindow(mainWindowSpec(), state_.webView);
-    state_.window->center();
-    state_.window->makeKeyAndOrderFront();
+    state_.window->present();
     // Shown before any service starts, so a server that cannot start can replace it at once.
     state_.webView->loadHtml(std::string(kLoadingPageHtml));
 
@@ -50,7 +47,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     });
     checkServerReadiness();
 
-    app.activateIgnoringOtherApps();
+    app.activate();
     platform_.queue.postAfter(kAutomaticUpdateCheckDelaySeconds, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->checkForUpdates(UpdateCheckTrigger::Automatic);
     });

@@ -1,4 +1,4 @@
-// Builds the menu bar and routes the two commands aimed at the delegate.
+// Builds the menu bar and carries out the app's own commands.
 #include "app/main_menu.h"
 
 #include "app/app_delegate.h"
@@ -15,12 +15,6 @@ MenuItem item(std::string title, MenuAction action, std::string key) {
     return made;
 }
 
-MenuItem command(std::string title, MenuAction action, std::string key) {
-    MenuItem made = item(std::move(title), action, std::move(key));
-    made.target = MenuTarget::AppDelegate;
-    return made;
-}
-
 MenuItem separator() { return MenuItem{}; }
 
 }  // namespace
@@ -29,60 +23,52 @@ MenuBar buildMainMenu() {
     MenuBar bar;
 
     Menu app{"", {}};
-    app.items.push_back(item("Об Lorvane", MenuAction::About, ""));
-    app.items.push_back(command("Проверить обновления…", MenuAction::CheckForUpdates, ""));
+    app.items.push_back(item("Об Lorvane", AppCommand::About, ""));
+    app.items.push_back(item("Проверить обновления…", AppCommand::CheckForUpdates, ""));
     app.items.push_back(separator());
-    app.items.push_back(item("Скрыть Lorvane", MenuAction::Hide, "h"));
+    app.items.push_back(item("Скрыть Lorvane", StandardAction::Hide, "h"));
     app.items.push_back(separator());
-    app.items.push_back(item("Завершить Lorvane", MenuAction::Quit, "q"));
+    app.items.push_back(item("Завершить Lorvane", AppCommand::Quit, "q"));
     bar.menus.push_back(app);
 
     Menu edit{"Правка", {}};
-    edit.items.push_back(item("Отменить", MenuAction::Undo, "z"));
-    edit.items.push_back(item("Повторить", MenuAction::Redo, "Z"));
+    edit.items.push_back(item("Отменить", StandardAction::Undo, "z"));
+    edit.items.push_back(item("Повторить", StandardAction::Redo, "Z"));
     edit.items.push_back(separator());
-    edit.items.push_back(item("Вырезать", MenuAction::Cut, "x"));
-    edit.items.push_back(item("Копировать", MenuAction::Copy, "c"));
-    edit.items.push_back(item("Вставить", MenuAction::Paste, "v"));
-    edit.items.push_back(item("Выбрать всё", MenuAction::SelectAll, "a"));
+    edit.items.push_back(item("Вырезать", StandardAction::Cut, "x"));
+    edit.items.push_back(item("Копировать", StandardAction::Copy, "c"));
+    edit.items.push_back(item("Вставить", StandardAction::Paste, "v"));
+    edit.items.push_back(item("Выбрать всё", StandardAction::SelectAll, "a"));
     bar.menus.push_back(edit);
 
-    // Option-Shift-V, without Command, so that Command-V stays paste.
+    // Alt-Shift-V, without the primary modifier, so that Primary-V stays paste.
     Menu recording{"Запись", {}};
-    MenuItem voice = command("Открыть голосовые заметки", MenuAction::OpenVoiceNotes, "v");
-    voice.modifiers = KeyModifier::Shift | KeyModifier::Option;
+    MenuItem voice = item("Открыть голосовые заметки", AppCommand::OpenVoiceNotes, "v");
+    voice.modifiers = KeyModifier::Shift | KeyModifier::Alt;
     recording.items.push_back(voice);
     bar.menus.push_back(recording);
 
     Menu window{"Окно", {}};
-    window.items.push_back(item("Свернуть", MenuAction::Minimize, "m"));
-    window.items.push_back(item("Масштаб", MenuAction::Zoom, ""));
+    window.items.push_back(item("Свернуть", StandardAction::Minimize, "m"));
+    window.items.push_back(item("Масштаб", StandardAction::Zoom, ""));
     bar.menus.push_back(window);
     bar.windowsMenuIndex = 3;
     return bar;
 }
 
-void AppDelegate::performMenuAction(MenuAction action) {
-    switch (action) {
-        case MenuAction::OpenVoiceNotes:
-            openVoiceNotes();
+void AppDelegate::performCommand(AppCommand command) {
+    switch (command) {
+        case AppCommand::About:
+            platform_.application.showAbout();
             return;
-        case MenuAction::CheckForUpdates:
+        case AppCommand::CheckForUpdates:
             checkForUpdatesFromMenu();
             return;
-        // The standard actions belong to the application, the focused web view and the window;
-        // one that reaches the delegate found nobody to take it, which is not the delegate's job.
-        case MenuAction::About:
-        case MenuAction::Hide:
-        case MenuAction::Quit:
-        case MenuAction::Undo:
-        case MenuAction::Redo:
-        case MenuAction::Cut:
-        case MenuAction::Copy:
-        case MenuAction::Paste:
-        case MenuAction::SelectAll:
-        case MenuAction::Minimize:
-        case MenuAction::Zoom:
+        case AppCommand::Quit:
+            platform_.application.quit();
+            return;
+        case AppCommand::OpenVoiceNotes:
+            openVoiceNotes();
             return;
     }
 }

@@ -37,25 +37,24 @@ public:
     virtual bool applicationShouldTerminateAfterLastWindowClosed() = 0;
     // Once, just before the process ends, whatever the path that ended it.
     virtual void applicationWillTerminate() = 0;
-    // A menu item aimed at the app delegate was chosen, or an action went down the responder
-    // chain and nothing before the delegate took it.
-    virtual void performMenuAction(MenuAction action) = 0;
+    // A menu item (or its shortcut) with one of the app's own commands was chosen.
+    virtual void performCommand(AppCommand command) = 0;
 };
 
 class Application {
 public:
     virtual ~Application() = default;
-    // Main thread. Makes the process an ordinary foreground app.
-    virtual void setActivationPolicyRegular() = 0;
-    // Main thread. Installs the menu bar; items aimed at the app delegate call performMenuAction.
+    // Main thread. Installs the menu bar; its app commands go to the delegate's performCommand,
+    // its standard actions are the backend's own.
     virtual void setMainMenu(const MenuBar& menuBar) = 0;
     // Main thread. Creates the web view; `uiDelegate` is held weakly and asked about media capture.
     virtual std::shared_ptr<WebView> createWebView(const WebViewSpec& spec,
                                                    std::weak_ptr<WebViewUIDelegate> uiDelegate) = 0;
     // Main thread. Creates the window, not yet shown, with `content` filling it.
     virtual std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) = 0;
-    // Main thread. Brings the app to the front even if another app is active.
-    virtual void activateIgnoringOtherApps() = 0;
+    // Main thread. Makes the app the active one, even if another app is. Where presenting a window
+    // already does that (GTK), there is nothing more to do.
+    virtual void activate() = 0;
     // Main thread. Shows `alert` modal to the app's window and returns at once; the main loop runs
     // on meanwhile. `onAnswer` runs once, on the main thread, after this has returned. Quitting
     // answers every open alert Dismissed, and an alert asked for once quitting has begun is not
@@ -63,6 +62,10 @@ public:
     virtual void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) = 0;
     // Main thread. Hands `url` to the system's default handler; the outcome is not reported.
     virtual void openURL(const std::string& url) = 0;
+    // Main thread. Shows the standard about window: the app's name, version and icon.
+    virtual void showAbout() = 0;
+    // Main thread. Starts the platform's quit path, which ends in applicationWillTerminate.
+    virtual void quit() = 0;
 };
 
 }  // namespace lorvane

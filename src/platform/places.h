@@ -21,7 +21,7 @@ public:
     // The user's folder for application logs (the app adds "Lorvane/<name>.log").
     virtual std::string userLogFolder() const = 0;
     // The user's folder for application data (the app adds "Lorvane/...").
-    virtual std::string applicationSupport() const = 0;
+    virtual std::string userDataFolder() const = 0;
     // The user's home folder, as an absolute path.
     virtual std::string home() const = 0;
     // The version of the installed app ("1.2.3"), absent when the build carries none.

@@ -8,18 +8,17 @@
 
 namespace lorvane {
 
-// What the window's frame offers. A backend applies what its window system can and says which
-// it cannot.
-enum class WindowStyle : std::uint8_t {
-    Titled = 1 << 0,
-    Closable = 1 << 1,
-    Miniaturizable = 1 << 2,
-    Resizable = 1 << 3,
-    FullSizeContentView = 1 << 4,  // the content reaches under the title bar
+// What the window offers its user besides its title bar. A backend honours what its window
+// system lets an app decide and says, where it maps a feature to nothing, why.
+enum class WindowFeature : std::uint8_t {
+    Closable = 1 << 0,
+    Minimizable = 1 << 1,
+    Resizable = 1 << 2,
+    ContentUnderTitleBar = 1 << 3,  // the content reaches under a transparent title bar
 };
 template <>
-inline constexpr bool kIsFlagEnum<WindowStyle> = true;
-using WindowStyles = Flags<WindowStyle>;
+inline constexpr bool kIsFlagEnum<WindowFeature> = true;
+using WindowFeatures = Flags<WindowFeature>;
 
 struct WindowSpec {
     int contentWidth = 0;
@@ -27,17 +26,15 @@ struct WindowSpec {
     int minWidth = 0;
     int minHeight = 0;
     std::string title;
-    WindowStyles style;  // empty: the window system's default frame
-    bool titlebarTransparent = false;
+    WindowFeatures features;  // empty: the window system's defaults
 };
 
 class Window {
 public:
     virtual ~Window() = default;
-    // Main thread. Centres the window on its screen.
-    virtual void center() = 0;
-    // Main thread. Shows the window in front of the others and gives it the keyboard focus.
-    virtual void makeKeyAndOrderFront() = 0;
+    // Main thread. Shows the window where the window system places a new one (centred on its
+    // screen where the app decides that), in front of the others, with the keyboard focus.
+    virtual void present() = 0;
 };
 
 }  // namespace lorvane

@@ -21,7 +21,7 @@ std::optional<std::string> AppDelegate::backendLauncherPath() const {
         candidates.push_back(joinPath(platform_.files.absolutePath(workspace->second), kLauncherName));
     }
     const std::string home = platform_.places.home();
-    candidates.push_back(joinPath(joinPath(platform_.places.applicationSupport(), "Lorvane/backend"), kLauncherName));
+    candidates.push_back(joinPath(joinPath(platform_.places.userDataFolder(), "Lorvane/backend"), kLauncherName));
     candidates.push_back(joinPath(home, "Quendrel/lorvane/start-lorvane.sh"));
     candidates.push_back(joinPath(home, "lorvane/start-lorvane.sh"));
 

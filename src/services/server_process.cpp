@@ -22,7 +22,7 @@ void AppDelegate::startBundledServer() {
 
     openLog(serverLogPath(), state_.serverLogHandle);
 
-    const std::string support = platform_.places.applicationSupport();
+    const std::string support = platform_.places.userDataFolder();
     const std::string gateway = joinPath(support, "Lorvane/gateway");
     (void)platform_.files.createDirectories(gateway);  // the server reports a missing folder itself
     const auto publicURL =

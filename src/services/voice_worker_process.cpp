@@ -13,7 +13,7 @@ void AppDelegate::startBundledVoiceWorker() {
     const std::string script = joinPath(*resources, "voice-worker/src/server.mjs");
     if (!platform_.files.isExecutableFile(runtime) || !platform_.files.fileExists(script)) return;
 
-    const std::string dataDir = joinPath(platform_.places.applicationSupport(), "Lorvane/voice");
+    const std::string dataDir = joinPath(platform_.places.userDataFolder(), "Lorvane/voice");
     (void)platform_.files.createDirectories(dataDir);
 
     openLog(voiceLogPath(), state_.voiceLogHandle);

@@ -21,8 +21,8 @@ void AppDelegate::openVoiceNotes() {
     // cannot be switched.
     if (!state_.window || !state_.webView) return;
 
-    state_.window->makeKeyAndOrderFront();
-    platform_.application.activateIgnoringOtherApps();
+    state_.window->present();
+    platform_.application.activate();
     // The script switches the view without a reload, keeping whatever the page holds in memory.
     state_.webView->evaluateJavaScript(std::string(kVoiceViewScript),
                                        [weak = weak_from_this()](std::optional<ScriptError> error) {

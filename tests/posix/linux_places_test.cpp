@@ -41,7 +41,7 @@ TEST(LinuxPlaces, UserFoldersFollowXdgAndFallBackUnderHome) {
         const LinuxPlaces places(c.environment, "");
         EXPECT_EQ(places.home(), c.home);
         EXPECT_EQ(places.userLogFolder(), c.logs);
-        EXPECT_EQ(places.applicationSupport(), c.data);
+        EXPECT_EQ(places.userDataFolder(), c.data);
     }
 }
 

@@ -146,7 +146,7 @@ struct FakeProcessLauncher final : ProcessLauncher, Recorder {
 struct FakePlaces final : Places {
     std::optional<std::string> resourceDirectory() const override { return resources; }
     std::string userLogFolder() const override { return logs; }
-    std::string applicationSupport() const override { return support; }
+    std::string userDataFolder() const override { return support; }
     std::string home() const override { return homeFolder; }
     std::optional<std::string> installedVersion() const override { return version; }
     PackageKind packageKind() const override { return kind; }
@@ -155,7 +155,7 @@ struct FakePlaces final : Places {
     std::string support = "/home/user/.local/share";
     std::string homeFolder = "/home/user";
     std::optional<std::string> version = "1.0.0";
-    PackageKind kind = PackageKind::DiskImage;
+    PackageKind kind = PackageKind::SystemPackage;
 };
 
 struct FakeEnvironment final : ProcessEnvironmentSource {
@@ -166,8 +166,7 @@ struct FakeEnvironment final : ProcessEnvironmentSource {
 // The web view doubles as the window that shows it.
 struct FakeWebView final : WebView, Window, Recorder {
     using Recorder::Recorder;
-    void center() override { events.push_back("window.center"); }
-    void makeKeyAndOrderFront() override { events.push_back("window.makeKeyAndOrderFront"); }
+    void present() override { events.push_back("window.present"); }
     // Logged by the page's heading, which tells the loading page from the launch-error page.
     void loadHtml(const std::string& html) override {
         const auto from = html.find("<h1>") + 4;
@@ -192,7 +191,6 @@ struct FakeWebView final : WebView, Window, Recorder {
 
 struct FakeApplication final : Application, Recorder {
     using Recorder::Recorder;
-    void setActivationPolicyRegular() override { events.push_back("app.setActivationPolicyRegular"); }
     void setMainMenu(const MenuBar&) override { events.push_back("app.setMainMenu"); }
     std::shared_ptr<WebView> createWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate>) override {
         const bool kept = spec.dataStore == WebsiteDataStore::PersistentDefault;
@@ -203,7 +201,7 @@ struct FakeApplication final : Application, Recorder {
         events.push_back("app.createWindow");
         return webView;
     }
-    void activateIgnoringOtherApps() override { events.push_back("app.activateIgnoringOtherApps"); }
+    void activate() override { events.push_back("app.activate"); }
     // Stays open until the test answers it with answer(), as the user would.
     void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) override {
         std::string buttons;
@@ -213,6 +211,8 @@ struct FakeApplication final : Application, Recorder {
     }
     void answer(std::size_t index, AlertAnswer a) { std::exchange(alerts.at(index), nullptr)(a); }
     void openURL(const std::string& url) override { events.push_back("app.openURL " + url); }
+    void showAbout() override { events.push_back("app.showAbout"); }
+    void quit() override { events.push_back("app.quit"); }
     std::shared_ptr<FakeWebView> webView;
     std::vector<std::function<void(AlertAnswer)>> alerts;  // in showing order; empty once answered
 };

@@ -23,11 +23,11 @@ TEST(Launch, RunsItsStepsInOrderAndChecksForUpdatesThreeSecondsLater) {
     app.delegate->applicationDidFinishLaunching();
     app.fake.advance(3);  // the ticks meanwhile wait for the launch's probe
     const std::vector<std::string> expected = {
-        "app.setActivationPolicyRegular", "app.setMainMenu", "app.createWebView persistent", "app.createWindow",
-        "window.center", "window.makeKeyAndOrderFront", "webView.loadHtml Lorvane",
+        "app.setMainMenu", "app.createWebView persistent", "app.createWindow",
+        "window.present", "webView.loadHtml Lorvane",
         "launch /home/user/lorvane/start-lorvane.sh", "launch " + kResources + "/voice-worker/src/server.mjs",
         "launch " + kResources + "/server/server.mjs", "queue.scheduleRepeating 0.300000",
-        "http.get http://127.0.0.1:3001/ 1s fresh status-only", "app.activateIgnoringOtherApps",
+        "http.get http://127.0.0.1:3001/ 1s fresh status-only", "app.activate",
         "queue.postAfter 3.000000", "http.get https://updates.example.test/releases/latest.json 8s fresh"};
     EXPECT_EQ(app.fake.events, expected);
 }

@@ -87,7 +87,7 @@ TEST(UpdateCheck, TwoChecksShowTwoAlertsThatKeepTheDelegateUntilAnswered) {
     app.fake.application.answer(1, AlertAnswer::FirstButton);
     app.fake.application.answer(0, AlertAnswer::FirstButton);
     EXPECT_TRUE(weak.expired()) << "let go once answered";
-    EXPECT_EQ(app.fake.events, (fake::EventLog{kRequest, kRequest, kNewerImage, kCurrent, kDownloads}));
+    EXPECT_EQ(app.fake.events, (fake::EventLog{kRequest, kRequest, kNewerPackage, kCurrent, kDownloads}));
 }
 
 }  // namespace lorvane

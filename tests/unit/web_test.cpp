@@ -9,7 +9,7 @@ namespace lorvane {
 
 // Before the web application is loaded the page knows nothing of a voice view: nothing happens.
 TEST(VoiceNotes, RaisesTheWindowAndSwitchesTheViewOrReloadsOntoIt) {
-    const std::string raise = "window.makeKeyAndOrderFront", activate = "app.activateIgnoringOtherApps",
+    const std::string raise = "window.present", activate = "app.activate",
                       script = "webView.evaluateJavaScript";
     // Whether the web application is loaded, how the script ends, and what the command does.
     const std::tuple<bool, std::optional<ScriptError>, std::vector<std::string>> rows[] = {
@@ -24,7 +24,7 @@ TEST(VoiceNotes, RaisesTheWindowAndSwitchesTheViewOrReloadsOntoIt) {
         if (loaded) app.fake.http.respond(HttpResponse{200, ""});
         app.fake.advance(0);
         app.fake.events.clear();
-        app.delegate->performMenuAction(MenuAction::OpenVoiceNotes);
+        app.delegate->performCommand(AppCommand::OpenVoiceNotes);
         for (auto& finish : app.fake.application.webView->scripts) finish(error);
         EXPECT_EQ(app.fake.events, expected) << loaded << bool(error);
     }

@@ -86,7 +86,7 @@ private:
     // Called while constructing application_, after places_ (members are built in order).
     gtk::WebViewEnvironment webViewEnvironment(const GtkDesktopOptions& options) const {
         // Data beside the app's other data; the HTTP cache where the desktop expects caches.
-        return gtk::WebViewEnvironment{places_.applicationSupport() + "/Lorvane/webkit",
+        return gtk::WebViewEnvironment{places_.userDataFolder() + "/Lorvane/webkit",
                                        std::string(g_get_user_cache_dir()) + "/Lorvane/webkit",
                                        options.mockCaptureDevices};
     }

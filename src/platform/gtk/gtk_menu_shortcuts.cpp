@@ -91,8 +91,8 @@ gboolean shortcutPressed(GtkEventControllerKey* controller, guint, guint keycode
     const auto key = shortcutKeyFor(keycode, static_cast<int>(gdk_key_event_get_layout(event)), entries);
     if (!key) return GDK_EVENT_PROPAGATE;
     const KeyModifiers held = state->heldModifiers.modifiers();
-    const KeyChord chord{*key, (modifiers & GDK_CONTROL_MASK) != 0 || held.has(KeyModifier::Control),
-                         (modifiers & (GDK_ALT_MASK | GDK_META_MASK)) != 0 || held.has(KeyModifier::Option),
+    const KeyChord chord{*key, (modifiers & GDK_CONTROL_MASK) != 0 || held.has(KeyModifier::Primary),
+                         (modifiers & (GDK_ALT_MASK | GDK_META_MASK)) != 0 || held.has(KeyModifier::Alt),
                          (modifiers & GDK_SHIFT_MASK) != 0 || held.has(KeyModifier::Shift)};
     const MenuItem* item = itemForChord(state->items, chord);
     if (!item) return GDK_EVENT_PROPAGATE;

@@ -22,25 +22,47 @@ std::string menuTitle(const Menu& menu, std::size_t index) {
     return name ? name : "Lorvane";
 }
 
-// Standard edit actions map onto WebKit's editing commands.
-const char* editingCommandFor(MenuAction action) {
-    switch (action) {
-        case MenuAction::Undo: return WEBKIT_EDITING_COMMAND_UNDO;
-        case MenuAction::Redo: return WEBKIT_EDITING_COMMAND_REDO;
-        case MenuAction::Cut: return WEBKIT_EDITING_COMMAND_CUT;
-        case MenuAction::Copy: return WEBKIT_EDITING_COMMAND_COPY;
-        case MenuAction::Paste: return WEBKIT_EDITING_COMMAND_PASTE;
-        case MenuAction::SelectAll: return WEBKIT_EDITING_COMMAND_SELECT_ALL;
-        case MenuAction::About:
-        case MenuAction::CheckForUpdates:
-        case MenuAction::Hide:
-        case MenuAction::Quit:
-        case MenuAction::OpenVoiceNotes:
-        case MenuAction::Minimize:
-        case MenuAction::Zoom:
-            return nullptr;
+void toggleMaximized(GtkWindow* window) {
+    if (gtk_window_is_maximized(window)) {
+        gtk_window_unmaximize(window);
+    } else {
+        gtk_window_maximize(window);
     }
-    return nullptr;
+}
+
+// Every menu action as this backend knows it: its GAction name; for the edit actions WebKit's
+// editing command, and when the focused page lets it act (absent: always); for the window
+// actions what they do to the front window. App commands go to the delegate.
+struct ActionEntry {
+    MenuAction action;
+    const char* name;
+    const char* editingCommand = nullptr;
+    gboolean (*available)(WebKitEditorState*) = nullptr;
+    void (*onWindow)(GtkWindow*) = nullptr;
+};
+
+// There is no hiding a whole app on Linux desktops; minimising its window comes closest.
+const ActionEntry kActions[] = {
+    {AppCommand::About, "about"},
+    {AppCommand::CheckForUpdates, "check-for-updates"},
+    {AppCommand::Quit, "quit"},
+    {AppCommand::OpenVoiceNotes, "open-voice-notes"},
+    {StandardAction::Hide, "hide", nullptr, nullptr, gtk_window_minimize},
+    {StandardAction::Undo, "undo", WEBKIT_EDITING_COMMAND_UNDO, webkit_editor_state_is_undo_available},
+    {StandardAction::Redo, "redo", WEBKIT_EDITING_COMMAND_REDO, webkit_editor_state_is_redo_available},
+    {StandardAction::Cut, "cut", WEBKIT_EDITING_COMMAND_CUT, webkit_editor_state_is_cut_available},
+    {StandardAction::Copy, "copy", WEBKIT_EDITING_COMMAND_COPY, webkit_editor_state_is_copy_available},
+    {StandardAction::Paste, "paste", WEBKIT_EDITING_COMMAND_PASTE, webkit_editor_state_is_paste_available},
+    {StandardAction::SelectAll, "select-all", WEBKIT_EDITING_COMMAND_SELECT_ALL},
+    {StandardAction::Minimize, "minimize", nullptr, nullptr, gtk_window_minimize},
+    {StandardAction::Zoom, "zoom", nullptr, nullptr, toggleMaximized},
+};
+
+const ActionEntry& entryFor(const MenuAction& action) {
+    for (const ActionEntry& entry : kActions) {
+        if (entry.action == action) return entry;
+    }
+    return kActions[0];  // not reached: the table names every action
 }
 
 // A variable as the process was started with it: GTK takes DESKTOP_STARTUP_ID out of the
@@ -105,22 +127,6 @@ GType tokenForwardingApplicationType() {
     return type;
 }
 
-// Whether the editing action can act on the content of the web view whose editor state is `state`
-// (null: there is none) now; absent for the actions that do not depend on it, Select All included.
-std::optional<bool> editingAvailable(WebKitEditorState* state, MenuAction action) {
-    static const std::pair<MenuAction, gboolean (*)(WebKitEditorState*)> kAvailability[] = {
-        {MenuAction::Undo, webkit_editor_state_is_undo_available},
-        {MenuAction::Redo, webkit_editor_state_is_redo_available},
-        {MenuAction::Cut, webkit_editor_state_is_cut_available},
-        {MenuAction::Copy, webkit_editor_state_is_copy_available},
-        {MenuAction::Paste, webkit_editor_state_is_paste_available},
-    };
-    for (const auto& [editing, available] : kAvailability) {
-        if (editing == action) return state && available(state);
-    }
-    return std::nullopt;
-}
-
 WebKitEditorState* editorStateOf(GtkWebView& view) {
     return webkit_web_view_get_editor_state(WEBKIT_WEB_VIEW(view.widget()));
 }
@@ -155,8 +161,6 @@ GtkShellApplication::~GtkShellApplication() {
     }
 }
 
-void GtkShellApplication::setActivationPolicyRegular() {}
-
 void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
     std::vector<MenuItem> shortcutItems;
     auto bar = GObjectPtr<GMenu>::adopt(g_menu_new());
@@ -172,7 +176,7 @@ void GtkShellApplication::setMainMenu(const MenuBar& menuBar) {
                 }
                 continue;
             }
-            const std::string name = actionNameFor(item);
+            const std::string name = entryFor(*item.action).name;
             if (!menuActions_.contains(name)) {
                 auto action = GObjectPtr<GSimpleAction>::adopt(g_simple_action_new(name.c_str(), nullptr));
                 g_signal_connect(action.get(), "activate", G_CALLBACK(onAction), this);
@@ -217,8 +221,6 @@ std::shared_ptr<Window> GtkShellApplication::createWindow(const WindowSpec& spec
     return window;
 }
 
-void GtkShellApplication::activateIgnoringOtherApps() { presentWindows(); }
-
 void GtkShellApplication::presentWindows() {
     if (GtkWindow* window = frontWindow()) gtk_window_present(window);
 }
@@ -251,67 +253,28 @@ void GtkShellApplication::updateEditingActions() {
     const auto view = focusedWebView();
     WebKitEditorState* state = view ? editorStateOf(*view) : nullptr;
     for (const auto& [name, item] : menuActions_) {
-        if (!item.action || item.target != MenuTarget::FirstResponder) continue;
-        const auto available = editingAvailable(state, *item.action);
+        const auto available = item.action ? entryFor(*item.action).available : nullptr;
         if (!available) continue;
         GAction* action = g_action_map_lookup_action(G_ACTION_MAP(application_), name.c_str());
-        if (action) g_simple_action_set_enabled(G_SIMPLE_ACTION(action), *available);
+        if (action) g_simple_action_set_enabled(G_SIMPLE_ACTION(action), state && available(state));
     }
 }
 
 void GtkShellApplication::perform(const MenuItem& item) {
     if (!item.action) return;
-    switch (item.target) {
-        case MenuTarget::AppDelegate:
-            performDelegateAction(*item.action);
-            return;
-        case MenuTarget::FirstResponder:
-            performStandardAction(*item.action);
-            return;
+    if (const auto* command = std::get_if<AppCommand>(&*item.action)) {
+        if (const auto delegate = delegate_.lock()) delegate->performCommand(*command);
+        return;
+    }
+    const ActionEntry& entry = entryFor(*item.action);
+    if (entry.editingCommand) {
+        if (const auto view = focusedWebView()) view->executeEditingCommand(entry.editingCommand);
+    } else if (GtkWindow* window = frontWindow(); window && entry.onWindow) {
+        entry.onWindow(window);
     }
 }
 
-void GtkShellApplication::performDelegateAction(MenuAction action) {
-    if (const auto delegate = delegate_.lock()) delegate->performMenuAction(action);
-}
-
-void GtkShellApplication::performStandardAction(MenuAction action) {
-    switch (action) {
-        case MenuAction::Undo:
-        case MenuAction::Redo:
-        case MenuAction::Cut:
-        case MenuAction::Copy:
-        case MenuAction::Paste:
-        case MenuAction::SelectAll:
-            if (const auto view = focusedWebView()) view->executeEditingCommand(editingCommandFor(action));
-            return;
-        case MenuAction::Quit:
-            requestQuit_();
-            return;
-        case MenuAction::Hide:
-        case MenuAction::Minimize:
-            // There is no hiding a whole app on Linux desktops; minimising its window comes closest.
-            if (GtkWindow* window = frontWindow()) gtk_window_minimize(window);
-            return;
-        case MenuAction::Zoom:
-            if (GtkWindow* window = frontWindow()) {
-                if (gtk_window_is_maximized(window)) {
-                    gtk_window_unmaximize(window);
-                } else {
-                    gtk_window_maximize(window);
-                }
-            }
-            return;
-        case MenuAction::About:
-            showAbout();
-            return;
-        // The app's own commands sent down the responder chain end at the delegate, its last link.
-        case MenuAction::CheckForUpdates:
-        case MenuAction::OpenVoiceNotes:
-            performDelegateAction(action);
-            return;
-    }
-}
+void GtkShellApplication::quit() { requestQuit_(); }
 
 void GtkShellApplication::showAbout() {
     const std::string version = places_.installedVersion().value_or("0.0.0");

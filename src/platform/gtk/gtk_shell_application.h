@@ -47,8 +47,6 @@ public:
     // Brings the app's window to the front (a second launch lands here).
     void presentWindows();
 
-    // Every GTK app is an ordinary foreground app; nothing to switch.
-    void setActivationPolicyRegular() override;
     // A GMenu menu bar shown in each window. Separators start a new section; the window menu gets
     // no window list, which GTK does not offer. Items show their shortcuts, which the main window
     // handles itself once the page has let a key through (GtkMenuShortcuts), not as GTK
@@ -57,21 +55,22 @@ public:
     void setMainMenu(const MenuBar& menuBar) override;
     std::shared_ptr<WebView> createWebView(const WebViewSpec& spec, std::weak_ptr<WebViewUIDelegate> uiDelegate) override;
     std::shared_ptr<Window> createWindow(const WindowSpec& spec, std::shared_ptr<WebView> content) override;
-    void activateIgnoringOtherApps() override;
+    // The window's present() has brought the app forward already: GTK raises it once.
+    void activate() override {}
     // A dialog modal to the front window; see GtkAlerts.
     void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) override;
     // Asynchronous through GIO's default handler for the scheme, launched from the front window so
     // that it may come to the front itself; the outcome is not reported.
     void openURL(const std::string& url) override;
+    // GTK's about dialog, modal to the front window.
+    void showAbout() override;
+    void quit() override;
 
 private:
     static void onAction(GSimpleAction* action, GVariant* parameter, gpointer self);
     static void onEditorStateChanged(WebKitEditorState* state, gpointer self);
     void perform(const MenuItem& item);
     void updateEditingActions();
-    void performStandardAction(MenuAction action);
-    void performDelegateAction(MenuAction action);
-    void showAbout();
     bool onWindowCloseRequest();
     GtkWindow* frontWindow() const;
     std::shared_ptr<GtkWebView> focusedWebView() const;

@@ -53,10 +53,10 @@ GtkShellWindow::GtkShellWindow(GtkApplication* application, const WindowSpec& sp
     // window's default size within the work area of its monitor, and not below the content's size
     // request: on a smaller screen the window opens as large as fits, the menu bar included.
     gtk_window_set_default_size(window, spec.contentWidth, spec.contentHeight + menuBarHeight(application));
-    // A spec without any style keeps GTK's defaults (resizable, with a close button).
-    const bool defaults = spec.style.empty();
-    gtk_window_set_resizable(window, defaults || spec.style.has(WindowStyle::Resizable));
-    gtk_window_set_deletable(window, defaults || spec.style.has(WindowStyle::Closable));
+    // A spec without any feature keeps GTK's defaults (resizable, with a close button).
+    const bool defaults = spec.features.empty();
+    gtk_window_set_resizable(window, defaults || spec.features.has(WindowFeature::Resizable));
+    gtk_window_set_deletable(window, defaults || spec.features.has(WindowFeature::Closable));
     gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), TRUE);
     if (content) {
         // GTK has no minimum window size; a size request on the child is what stops shrinking.
@@ -69,9 +69,7 @@ GtkShellWindow::GtkShellWindow(GtkApplication* application, const WindowSpec& sp
 
 GtkShellWindow::~GtkShellWindow() { g_signal_handlers_disconnect_by_data(window_.get(), this); }
 
-void GtkShellWindow::center() {}
-
-void GtkShellWindow::makeKeyAndOrderFront() { gtk_window_present(window_.get()); }
+void GtkShellWindow::present() { gtk_window_present(window_.get()); }
 
 gboolean GtkShellWindow::handleCloseRequest(GtkWindow*, gpointer self) {
     auto* shellWindow = static_cast<GtkShellWindow*>(self);

@@ -10,9 +10,10 @@
 
 namespace lorvane::gtk {
 
-// Holds a strong reference to the window; the window itself lives until it is closed. Only the
-// window-system-neutral parts of the style are applied: a title bar always exists on GTK, so the
-// transparent-title-bar and full-size-content bits have no effect here.
+// Holds a strong reference to the window; the window itself lives until it is closed. Of the
+// features GTK lets the app decide Closable and Resizable; whether a window can be minimised is
+// the window manager's, and the content never reaches under GTK's title bar, whose dark variant
+// matches the page instead (ContentUnderTitleBar).
 class GtkShellWindow final : public Window {
 public:
     // `content` fills the window and sets its minimum size; `onCloseRequest` is asked on the main
@@ -23,10 +24,9 @@ public:
     GtkShellWindow(const GtkShellWindow&) = delete;
     GtkShellWindow& operator=(const GtkShellWindow&) = delete;
 
-    // Placement belongs to the window manager on X11 and Wayland; GTK 4 has no call to position a
-    // window, and managers put a new toplevel where they see fit (most centre it), so this is a no-op.
-    void center() override;
-    void makeKeyAndOrderFront() override;
+    // Placement belongs to the window manager on X11 and Wayland (GTK 4 has no call to position a
+    // window; most managers centre a new one): presenting shows, raises and focuses it, once.
+    void present() override;
 
     GtkWindow* native() const { return window_.get(); }
 

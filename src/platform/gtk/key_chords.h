@@ -1,9 +1,9 @@
 // Which menu shortcut a key press names, whatever keyboard layout is active: pure rules over the
 // keymap's entries, free of toolkit headers so the unit tests can check them without a display.
 //
-// A shortcut belongs to a physical key, named by the Latin letter it carries, as on the platform
-// the menu model comes from: with a Russian layout active, Ctrl+Q is still the key labelled Q,
-// and on a French keyboard it is the key that carries Q there. Matching the keysym a key produces
+// A shortcut belongs to a physical key, named by the Latin letter it carries: with a Russian
+// layout active, Ctrl+Q is still the key labelled Q, and on a French keyboard it is the key that
+// carries Q there. Matching the keysym a key produces
 // in the active layout (what GTK's accelerators do) misses both once no Latin keysym is there.
 #pragma once
 
@@ -27,17 +27,16 @@ struct KeyChord {
     friend bool operator==(const KeyChord&, const KeyChord&) = default;
 };
 
-// The chord of `item`'s key equivalent, or absent when it has none. Command and Control both
-// become Control (Linux has no separate Command key), Option is Alt, and an upper-case letter
-// means Shift with the lower-case key, as on the platform the menu model comes from.
+// The chord of `item`'s key equivalent, or absent when it has none. Primary is Control here, and
+// an upper-case letter means Shift with the lower-case key.
 inline std::optional<KeyChord> chordFor(const MenuItem& item) {
     if (item.isSeparator() || item.keyEquivalent.size() != 1) return std::nullopt;
     char key = item.keyEquivalent[0];
     if (key <= ' ' || key > '~') return std::nullopt;
     const bool upper = key >= 'A' && key <= 'Z';
     if (upper) key = static_cast<char>(key - 'A' + 'a');
-    return KeyChord{key, item.modifiers.has(KeyModifier::Command) || item.modifiers.has(KeyModifier::Control),
-                    item.modifiers.has(KeyModifier::Option), upper || item.modifiers.has(KeyModifier::Shift)};
+    return KeyChord{key, item.modifiers.has(KeyModifier::Primary), item.modifiers.has(KeyModifier::Alt),
+                    upper || item.modifiers.has(KeyModifier::Shift)};
 }
 
 // One entry of the keymap for a hardware key: the keysym (X11 and GDK share the values) it
@@ -94,13 +93,14 @@ inline std::optional<char> shortcutKeyFor(std::uint32_t keycode, int activeGroup
     return detail::usCharacterAt(keycode);
 }
 
-// The modifier a key stands for by what it produces unshifted (Shift_L, Control_R, Alt_L ...).
+// The modifier a key stands for by what it produces unshifted (Shift_L, Control_R, Alt_L ...);
+// Control is the primary modifier here.
 inline std::optional<KeyModifier> modifierNamedBy(std::uint32_t keysym) {
     switch (keysym) {
         case 0xffe1: case 0xffe2: return KeyModifier::Shift;    // Shift_L, Shift_R
-        case 0xffe3: case 0xffe4: return KeyModifier::Control;  // Control_L, Control_R
+        case 0xffe3: case 0xffe4: return KeyModifier::Primary;  // Control_L, Control_R
         case 0xffe7: case 0xffe8:                               // Meta_L, Meta_R
-        case 0xffe9: case 0xffea: return KeyModifier::Option;   // Alt_L, Alt_R
+        case 0xffe9: case 0xffea: return KeyModifier::Alt;      // Alt_L, Alt_R
         default: return std::nullopt;
     }
 }

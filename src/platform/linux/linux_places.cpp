@@ -81,7 +81,7 @@ std::optional<std::string> LinuxPlaces::resourceDirectory() const {
 
 std::string LinuxPlaces::userLogFolder() const { return xdgFolder("XDG_STATE_HOME", ".local/state"); }
 
-std::string LinuxPlaces::applicationSupport() const { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
+std::string LinuxPlaces::userDataFolder() const { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
 
 std::string LinuxPlaces::home() const {
     auto variable = environment_.find("HOME");

@@ -23,7 +23,7 @@ public:
 
     std::optional<std::string> resourceDirectory() const override;
     std::string userLogFolder() const override;
-    std::string applicationSupport() const override;
+    std::string userDataFolder() const override;
     std::string home() const override;
     std::optional<std::string> installedVersion() const override;
     PackageKind packageKind() const override;
