@@ -22,7 +22,7 @@ class AppDelegate final : public ApplicationDelegate,
                           public WebViewUIDelegate,
                           public std::enable_shared_from_this<AppDelegate> {
 public:
-    // The state record. Optional fields are assigned at most once per run and never cleared.
+    // The state record. The pointers and handles are assigned at most once per run and never cleared.
     struct State {
         std::int64_t appPort = 3001;
         std::int64_t voicePort = 6061;
@@ -50,8 +50,7 @@ public:
     void performCommand(AppCommand command) override;                  // app/main_menu.cpp
 
     // WebViewUIDelegate                                                  web/media_capture.cpp
-    void onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type,
-                                         const std::function<void(PermissionDecision)>& decide) override;
+    PermissionDecision onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type) override;
 
     // Menu and timer actions.
     void openVoiceNotes();            // web/voice_notes.cpp

@@ -15,9 +15,9 @@ class FileHandle {
 public:
     virtual ~FileHandle() = default;
     // Cuts the file to `length` bytes and moves the write position there.
-    virtual bool truncate(std::uint64_t length) = 0;
+    virtual Result<void> truncate(std::uint64_t length) = 0;
     // Closes the handle. Later calls fail harmlessly. Descriptors that children inherited stay open.
-    virtual bool close() = 0;
+    virtual Result<void> close() = 0;
     // The native descriptor, or -1 once closed (or for handles that have none, such as fakes).
     virtual int descriptor() const = 0;
 };
@@ -25,11 +25,11 @@ public:
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
-    // Creates `path` and any missing parents with default permissions. True if it exists as a
+    // Creates `path` and any missing parents with default permissions; succeeds if it exists as a
     // directory afterwards.
-    virtual bool createDirectories(const std::string& path) = 0;
-    // Creates an empty file at `path`, or empties the file already there. True on success.
-    virtual bool createEmptyFile(const std::string& path) = 0;
+    virtual Result<void> createDirectories(const std::string& path) = 0;
+    // Creates an empty file at `path`, or empties the file already there.
+    virtual Result<void> createEmptyFile(const std::string& path) = 0;
     // Opens an existing file for writing at offset 0, without creating or truncating it.
     virtual Result<std::shared_ptr<FileHandle>> openForWriting(const std::string& path) = 0;
     // True when a regular file exists at `path` and the current user may execute it.
@@ -39,8 +39,8 @@ public:
     // `path` as the system reads it from the shell's current folder: unchanged when absolute, else
     // appended to that folder (not normalised, links not followed).
     virtual std::string absolutePath(const std::string& path) = 0;
-    // The whole file as text; absent when missing, unreadable or not valid UTF-8.
-    virtual std::optional<std::string> readUtf8File(const std::string& path) = 0;
+    // The whole file as text; a failure when it is missing, unreadable or not valid UTF-8.
+    virtual Result<std::string> readUtf8File(const std::string& path) = 0;
 };
 
 }  // namespace lorvane

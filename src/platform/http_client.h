@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
+
 namespace lorvane {
 
 enum class CachePolicy {
@@ -27,7 +29,7 @@ struct HttpRequest {
 };
 
 // An HTTP answer. Transport errors, time-outs and refused connections are not answers: they are
-// reported as an absent HttpResponse.
+// reported as a failure, with its cause where the client knows it.
 struct HttpResponse {
     int status = 0;
     std::optional<std::string> body;  // absent when no body data arrived, or the status only was asked for
@@ -36,7 +38,7 @@ struct HttpResponse {
 class HttpClient {
 public:
     virtual ~HttpClient() = default;
-    using Completion = std::function<void(std::optional<HttpResponse>)>;
+    using Completion = std::function<void(Result<HttpResponse>)>;
     // Main thread only. Sends a GET carrying only the header fields HTTP itself needs (no cache
     // or other directives of the app's) and returns at once.
     // `done` runs exactly once, on the main thread, after get() has returned, so it may touch

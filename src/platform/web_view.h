@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/http_client.h"
+#include "platform/result.h"
 
 namespace lorvane {
 
@@ -30,10 +31,6 @@ struct WebRequest {
     double timeoutSeconds = 60.0;
 };
 
-struct ScriptError {
-    std::string message;
-};
-
 class WebView {
 public:
     virtual ~WebView() = default;
@@ -43,20 +40,18 @@ public:
     // Load failures are not reported: a load that fails leaves the current page, with no message.
     virtual void loadRequest(const WebRequest& request) = 0;
     // Main thread. Runs `script` in the main frame; `done` is called once, on the main thread, with
-    // the error if the script failed to run or threw (a result that cannot be converted is no error).
-    virtual void evaluateJavaScript(const std::string& script,
-                                    std::function<void(std::optional<ScriptError>)> done) = 0;
+    // a failure if the script failed to run or threw (a result that cannot be converted is none).
+    virtual void evaluateJavaScript(const std::string& script, std::function<void(Result<void>)> done) = 0;
 };
 
 // Implemented by the app; the web view asks it on the main thread.
 class WebViewUIDelegate {
 public:
     virtual ~WebViewUIDelegate() = default;
-    // A document whose origin has `host` asks for capture devices. `decide` must be called exactly
-    // once, before returning. A backend that cannot tell which of several documents asks puts each
-    // of their hosts in turn, and allows capture only when every answer grants it.
-    virtual void onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type,
-                                                 const std::function<void(PermissionDecision)>& decide) = 0;
+    // A document whose origin has `host` asks for capture devices: the answer is returned. A
+    // backend that cannot tell which of several documents asks puts each of their hosts in turn,
+    // and allows capture only when every answer grants it.
+    virtual PermissionDecision onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type) = 0;
 };
 
 // Where the web view keeps cookies and site storage.

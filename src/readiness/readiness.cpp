@@ -24,7 +24,7 @@ void AppDelegate::checkServerReadiness() {
     platform_.http.get(
         HttpRequest{probeURL, readiness::kProbeTimeoutSeconds, CachePolicy::ReloadIgnoringLocalCache,
                     HttpAnswerNeeded::StatusOnly},
-        [weak = weak_from_this(), probeURL](std::optional<HttpResponse> response) {
+        [weak = weak_from_this(), probeURL](Result<HttpResponse> response) {
             if (auto self = weak.lock()) self->onReadinessProbeOutcome(response ? response->status : 0, probeURL);
         });
 }

@@ -25,8 +25,9 @@ void AppDelegate::startBundledServer() {
     const std::string support = platform_.places.userDataFolder();
     const std::string gateway = joinPath(support, "Lorvane/gateway");
     (void)platform_.files.createDirectories(gateway);  // the server reports a missing folder itself
-    const auto publicURL =
-        validVoicePublicURL(platform_.files.readUtf8File(joinPath(support, "Lorvane/voice-phone-public-url")));
+    // No file, or one that is not UTF-8, is no address.
+    const auto publicURLFile = platform_.files.readUtf8File(joinPath(support, "Lorvane/voice-phone-public-url"));
+    const auto publicURL = publicURLFile ? validVoicePublicURL(publicURLFile.value()) : std::nullopt;
 
     LaunchSpec spec;
     spec.executable = runtime;

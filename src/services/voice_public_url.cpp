@@ -73,9 +73,8 @@ std::string trimWhitespaceAndNewlines(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-std::optional<std::string> validVoicePublicURL(const std::optional<std::string>& fileText) {
-    if (!fileText) return std::nullopt;
-    std::string trimmed = trimWhitespaceAndNewlines(*fileText);
+std::optional<std::string> validVoicePublicURL(std::string_view fileText) {
+    std::string trimmed = trimWhitespaceAndNewlines(fileText);
 
     UriUriA uri;
     const char* errorPos = nullptr;

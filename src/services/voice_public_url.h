@@ -12,8 +12,8 @@ inline constexpr std::string_view kMeshVpnDnsSuffix = ".ts.net";
 
 // Trims surrounding whitespace and line breaks from the file's text and returns the trimmed text
 // when it is a bare https origin on the mesh VPN (path empty or "/"; no user, password, query or
-// fragment; any port). Absent text, or any rule broken, gives nothing.
-std::optional<std::string> validVoicePublicURL(const std::optional<std::string>& fileText);
+// fragment; any port). Any rule broken gives nothing.
+std::optional<std::string> validVoicePublicURL(std::string_view fileText);
 
 // Whitespace and line breaks (ASCII and Unicode) removed from both ends of UTF-8 `text`.
 std::string trimWhitespaceAndNewlines(std::string_view text);

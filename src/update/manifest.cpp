@@ -5,10 +5,10 @@
 
 namespace lorvane {
 
-Result<std::string> readManifestVersion(const std::optional<HttpResponse>& response) {
-    // Transport errors and time-outs arrive as no response; the check treats them like any other
+Result<std::string> readManifestVersion(const Result<HttpResponse>& response) {
+    // Transport errors and time-outs arrive as failures; the check treats them like any other
     // unusable answer.
-    if (!response) return Failure{"no response"};
+    if (!response) return Failure{response.reason()};
     // Only a plain 200 carries the manifest; 201, redirects left unfollowed and errors do not,
     // even when their body happens to look like one.
     if (response->status != 200) return Failure{"status " + std::to_string(response->status)};

@@ -14,6 +14,6 @@ namespace lorvane {
 // always reports the first: no answer at all; a status other than exactly 200; no body; a body
 // that is not JSON; a top level that is not an object; no member "version"; a "version" that is
 // not a string (a JSON number such as 1.4 included). Other members are ignored.
-Result<std::string> readManifestVersion(const std::optional<HttpResponse>& response);
+Result<std::string> readManifestVersion(const Result<HttpResponse>& response);
 
 }  // namespace lorvane

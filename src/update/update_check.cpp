@@ -21,7 +21,7 @@ void AppDelegate::checkForUpdates(UpdateCheckTrigger trigger) {
     // A cached manifest could hide a release published since; always ask the server.
     const HttpRequest request{state_.updateManifestURL, kManifestTimeoutSeconds,
                               CachePolicy::ReloadIgnoringLocalCache};
-    platform_.http.get(request, [weak = weak_from_this(), trigger](std::optional<HttpResponse> response) {
+    platform_.http.get(request, [weak = weak_from_this(), trigger](Result<HttpResponse> response) {
         const auto self = weak.lock();
         if (!self) return;
         const UpdateOutcome outcome = decideUpdate(

@@ -6,7 +6,7 @@
 
 namespace lorvane {
 
-UpdateOutcome decideUpdate(const std::optional<HttpResponse>& response, std::string installedVersion) {
+UpdateOutcome decideUpdate(const Result<HttpResponse>& response, std::string installedVersion) {
     auto manifestVersion = readManifestVersion(response);
     if (!manifestVersion) return {UpdateVerdict::Failed, "", std::move(installedVersion)};
     // Only a strictly later manifest counts: an equal or older one (a server rolled back, or a

@@ -33,7 +33,7 @@ struct UpdateOutcome {
 };
 
 // Pure: reads the answer and orders the manifest's version against `installedVersion`.
-UpdateOutcome decideUpdate(const std::optional<HttpResponse>& response, std::string installedVersion);
+UpdateOutcome decideUpdate(const Result<HttpResponse>& response, std::string installedVersion);
 
 // The three alerts. Versions are inserted exactly as given, without trimming. How to install the
 // newer release depends on what the user installed this one from (`kind`).

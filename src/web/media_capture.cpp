@@ -29,9 +29,8 @@ PermissionDecision decideMediaCapture(std::string_view host, MediaCaptureType ty
     return PermissionDecision::Deny;
 }
 
-void AppDelegate::onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type,
-                                                  const std::function<void(PermissionDecision)>& decide) {
-    decide(decideMediaCapture(host, type));
+PermissionDecision AppDelegate::onMediaCapturePermissionRequest(const std::string& host, MediaCaptureType type) {
+    return decideMediaCapture(host, type);
 }
 
 }  // namespace lorvane

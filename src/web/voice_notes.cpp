@@ -25,8 +25,8 @@ void AppDelegate::openVoiceNotes() {
     platform_.application.activate();
     // The script switches the view without a reload, keeping whatever the page holds in memory.
     state_.webView->evaluateJavaScript(std::string(kVoiceViewScript),
-                                       [weak = weak_from_this()](std::optional<ScriptError> error) {
-                                           if (!error) return;
+                                       [weak = weak_from_this()](Result<void> ran) {
+                                           if (ran) return;
                                            const auto self = weak.lock();
                                            if (!self) return;
                                            // The page refused (or has no history API): reload it

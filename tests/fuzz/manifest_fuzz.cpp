@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static constexpr int kStatuses[] = {0, 200, 200, 200, 201, 204, 301, 404, 500};
     const int status = kStatuses[data[0] % 9];
     const std::string body(reinterpret_cast<const char*>(data + 2), size - 2);
-    std::optional<lorvane::HttpResponse> response;
+    lorvane::Result<lorvane::HttpResponse> response = lorvane::Failure{"no answer"};
     if (status) response = lorvane::HttpResponse{status, data[1] & 1 ? std::nullopt : std::optional(body)};
 
     // Usable is a plain 200 whose body is a JSON object with a string "version"; nothing else.

@@ -86,10 +86,10 @@ private:
 std::optional<HttpResponse> fetch(SoupHttpClient& client, const HttpRequest& request) {
     std::optional<std::optional<HttpResponse>> outcome;
     const auto testThread = std::this_thread::get_id();
-    client.get(request, [&](std::optional<HttpResponse> response) {
+    client.get(request, [&](Result<HttpResponse> response) {
         EXPECT_FALSE(outcome.has_value()) << "completion called twice";
         EXPECT_EQ(std::this_thread::get_id(), testThread) << "completion off the main thread";
-        outcome = std::move(response);
+        outcome = response ? std::optional(response.value()) : std::nullopt;
     });
     EXPECT_FALSE(outcome.has_value()) << "completion called before get() returned";
     runUntil([&] { return outcome.has_value(); });
@@ -154,7 +154,7 @@ TEST(SoupHttpClient, CompletionsAreReleasedOnTheMainThread) {
             SoupHttpClient client;
             const std::shared_ptr<void> probe(nullptr, [&](void*) { releasedOn = std::this_thread::get_id(); });
             client.get(HttpRequest{server.url(answered ? "/ok" : "/silent"), 30.0},
-                       [probe, &ran](std::optional<HttpResponse>) { ran = true; });
+                       [probe, &ran](Result<HttpResponse>) { ran = true; });
             // Until the answer is in, or the request hangs at the silent route.
             runUntil([&] { return answered ? ran : server.hits > 0; });
         }

@@ -85,8 +85,8 @@ struct FakeHttpClient final : HttpClient, Recorder {
                          (r.needs == HttpAnswerNeeded::StatusOnly ? " status-only" : ""));
         completions.push_back(std::move(done));
     }
-    // Answers the oldest request still unanswered; absent = no response.
-    void respond(std::optional<HttpResponse> response) {
+    // Answers the oldest request still unanswered.
+    void respond(Result<HttpResponse> response) {
         queue.post([done = std::move(completions.front()), response = std::move(response)] { done(response); });
         completions.pop_front();
     }
@@ -96,10 +96,10 @@ struct FakeHttpClient final : HttpClient, Recorder {
 
 struct FakeFileHandle final : FileHandle, Recorder {
     FakeFileHandle(std::string p, EventLog& log) : Recorder(log), path(std::move(p)) {}
-    bool truncate(std::uint64_t) override { return true; }
-    bool close() override {
+    Result<void> truncate(std::uint64_t) override { return {}; }
+    Result<void> close() override {
         events.push_back("file.close " + path);
-        return true;
+        return {};
     }
     int descriptor() const override { return -1; }
     std::string path;
@@ -108,15 +108,15 @@ struct FakeFileHandle final : FileHandle, Recorder {
 // Only the files in `files` exist, all executable; folders and logs are always made and opened.
 struct FakeFileSystem final : FileSystem, Recorder {
     using Recorder::Recorder;
-    bool createDirectories(const std::string&) override { return true; }
-    bool createEmptyFile(const std::string&) override { return true; }
+    Result<void> createDirectories(const std::string&) override { return {}; }
+    Result<void> createEmptyFile(const std::string&) override { return {}; }
     Result<std::shared_ptr<FileHandle>> openForWriting(const std::string& path) override {
         return std::shared_ptr<FileHandle>(std::make_shared<FakeFileHandle>(path, events));
     }
     bool isExecutableFile(const std::string& path) override { return files.count(path) > 0; }
     bool fileExists(const std::string& path) override { return files.count(path) > 0; }
     std::string absolutePath(const std::string& path) override { return path; }
-    std::optional<std::string> readUtf8File(const std::string&) override { return std::nullopt; }
+    Result<std::string> readUtf8File(const std::string& path) override { return Failure{"no " + path}; }
     std::set<std::string> files;
 };
 
@@ -177,7 +177,7 @@ struct FakeWebView final : WebView, Window, Recorder {
         events.push_back("webView.loadRequest " + describe(r.url, r.timeoutSeconds, r.cachePolicy));
         loads.push_back({false, r.url});
     }
-    void evaluateJavaScript(const std::string&, std::function<void(std::optional<ScriptError>)> done) override {
+    void evaluateJavaScript(const std::string&, std::function<void(Result<void>)> done) override {
         events.push_back("webView.evaluateJavaScript");
         scripts.push_back(std::move(done));
     }
@@ -186,7 +186,7 @@ struct FakeWebView final : WebView, Window, Recorder {
         std::string html;  // the page, or the URL of a request
     };
     std::vector<Load> loads;
-    std::vector<std::function<void(std::optional<ScriptError>)>> scripts;  // completions, in order
+    std::vector<std::function<void(Result<void>)>> scripts;  // completions, in order
 };
 
 struct FakeApplication final : Application, Recorder {

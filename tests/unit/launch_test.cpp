@@ -49,7 +49,7 @@ TEST(Shutdown, StopsPollingAndTheRunningServicesServerFirstThenClosesTheLogs) {
         FakeApp app;
         if (bundled) addBundle(app.fake);
         app.launch();
-        app.fake.http.respond(std::nullopt);  // so that the next tick would probe again
+        app.fake.http.respond(Failure{"refused"});  // so that the next tick would probe again
         for (auto& child : app.fake.launcher.children) {
             child->running = child->name.ends_with("/server/server.mjs") ? serverRuns : workerRuns;
         }
@@ -78,7 +78,7 @@ TEST(Launch, LateCallbacksHoldTheDelegateWeakly) {
     app.fake.events.clear();
     app.fake.http.respond(HttpResponse{200, ""});
     app.fake.http.respond(HttpResponse{200, R"({"version":"9.0"})"});
-    app.fake.application.webView->scripts.at(0)(ScriptError{"refused"});
+    app.fake.application.webView->scripts.at(0)(Failure{"refused"});
     app.fake.advance(5);  // the ticks and the automatic check fall due
     EXPECT_EQ(app.fake.events, fake::EventLog{});
 }

@@ -19,7 +19,7 @@ TEST(Readiness, AnyStatusFrom200To499LoadsTheAppOnceAndEndsPolling) {
         FakeApp app;
         app.fake.places.resources = std::nullopt;
         app.launch();
-        app.fake.http.respond(status ? std::optional(HttpResponse{*status, "body"}) : std::nullopt);
+        app.fake.http.respond(status ? Result<HttpResponse>(HttpResponse{*status, "body"}) : Failure{"refused"});
         app.fake.advance(0.3);
         app.delegate->checkServerReadiness();  // a stray tick
         EXPECT_EQ(app.fake.events, fake::EventLog{ready ? kAppLoad : kProbe}) << status.value_or(0);
@@ -33,11 +33,11 @@ TEST(Readiness, GivesUpJustAfterThirtySecondsAndForGood) {
     app.fake.clock.seconds += 12.5;
     app.launch();
     const double start = app.fake.clock.seconds;
-    app.fake.http.respond(std::nullopt);
+    app.fake.http.respond(Failure{"refused"});
     app.fake.advance(0);
     app.fake.clock.seconds = start + 30.0;
     app.fake.advance(0);  // the first overdue tick, at exactly 30 s, still probes
-    app.fake.http.respond(std::nullopt);
+    app.fake.http.respond(Failure{"refused"});
     app.fake.advance(0);
     app.fake.clock.seconds = start + 30.001;
     app.delegate->checkServerReadiness();

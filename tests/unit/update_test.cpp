@@ -33,7 +33,7 @@ static const std::string kFailed =
     "alert Не удалось проверить обновления | Проверьте подключение к интернету и повторите позже. | OK";
 static const std::string kDownloads = "app.openURL https://updates.example.test/#downloads";
 
-static std::optional<HttpResponse> manifest(const std::string& version) {
+static Result<HttpResponse> manifest(const std::string& version) {
     return HttpResponse{200, R"({"version":")" + version + "\"}"};
 }
 
@@ -65,7 +65,7 @@ TEST(UpdateCheck, ShowsTheOutcomesAlertAndOpensTheDownloadsOnlyFromTheNewerRelea
         app.fake.places.version = installed;
         app.fake.places.kind = kind;
         AppDelegateTestAccess::checkForUpdates(*app.delegate, trigger);
-        app.fake.http.respond(published ? manifest(*published) : std::nullopt);
+        app.fake.http.respond(published ? manifest(*published) : Failure{"refused"});
         app.fake.advance(0);
         if (!app.fake.application.alerts.empty()) app.fake.application.answer(0, answer);
         EXPECT_EQ(app.fake.events, expected) << published.value_or("no answer");

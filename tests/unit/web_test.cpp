@@ -12,10 +12,10 @@ TEST(VoiceNotes, RaisesTheWindowAndSwitchesTheViewOrReloadsOntoIt) {
     const std::string raise = "window.present", activate = "app.activate",
                       script = "webView.evaluateJavaScript";
     // Whether the web application is loaded, how the script ends, and what the command does.
-    const std::tuple<bool, std::optional<ScriptError>, std::vector<std::string>> rows[] = {
-        {false, std::nullopt, {}},
-        {true, std::nullopt, {raise, activate, script}},
-        {true, ScriptError{"SecurityError"},
+    const std::tuple<bool, Result<void>, std::vector<std::string>> rows[] = {
+        {false, {}, {}},
+        {true, {}, {raise, activate, script}},
+        {true, Failure{"SecurityError"},
          {raise, activate, script, "webView.loadRequest http://127.0.0.1:3001/?view=voice 60s fresh"}},
     };
     for (const auto& [loaded, error, expected] : rows) {
@@ -26,12 +26,11 @@ TEST(VoiceNotes, RaisesTheWindowAndSwitchesTheViewOrReloadsOntoIt) {
         app.fake.events.clear();
         app.delegate->performCommand(AppCommand::OpenVoiceNotes);
         for (auto& finish : app.fake.application.webView->scripts) finish(error);
-        EXPECT_EQ(app.fake.events, expected) << loaded << bool(error);
+        EXPECT_EQ(app.fake.events, expected) << loaded << error.ok();
     }
 }
 
-// Answered once, before the request returns, and nothing else touched. The host is compared
-// exactly as the web view reports it: no other spelling, never with a port.
+// The host is compared exactly as the web view reports it: no other spelling, never with a port.
 TEST(MediaCapture, OnlyTheLocalAppGetsTheMicrophoneAndNobodyTheCameraAlone) {
     constexpr auto G = PermissionDecision::Grant, D = PermissionDecision::Deny;
     FakeApp app;
@@ -43,9 +42,8 @@ TEST(MediaCapture, OnlyTheLocalAppGetsTheMicrophoneAndNobodyTheCameraAlone) {
         for (const auto& [type, expected] : {std::pair{MediaCaptureType::Microphone, local},
                                              {MediaCaptureType::CameraAndMicrophone, local},
                                              {MediaCaptureType::Camera, D}, {static_cast<MediaCaptureType>(3), D}}) {
-            std::vector<PermissionDecision> answers;
-            app.delegate->onMediaCapturePermissionRequest(host, type, [&](auto d) { answers.push_back(d); });
-            EXPECT_EQ(answers, std::vector{expected}) << host << " " << static_cast<int>(type);
+            EXPECT_EQ(app.delegate->onMediaCapturePermissionRequest(host, type), expected)
+                << host << " " << static_cast<int>(type);
         }
     }
     EXPECT_EQ(app.fake.events, fake::EventLog{});

@@ -1,6 +1,7 @@
 // WebKitGTK web view: persistent data store, user agent, loads, scripts and media permissions.
 #include "platform/gtk/gtk_web_view.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <set>
@@ -81,20 +82,19 @@ gboolean onIdleAfterAppLoaded(gpointer) {
 }
 
 struct ScriptCompletion {
-    std::function<void(std::optional<ScriptError>)> done;
+    std::function<void(Result<void>)> done;
 };
 
 void onScriptFinished(GObject* source, GAsyncResult* result, gpointer data) {
     const auto completion = adoptFromGLib<ScriptCompletion>(data);
     g_autoptr(GError) error = nullptr;
     g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-    std::optional<ScriptError> failure;
     // 601 means the script ran but its last value (a Promise, a node, a function) cannot be
     // handed back; the caller never asked for the value, so that is a success.
     const bool unconvertibleResult =
         error && g_error_matches(error, WEBKIT_JAVASCRIPT_ERROR, WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT);
-    if (error && !unconvertibleResult) failure = ScriptError{error->message ? error->message : ""};
-    completion->done(std::move(failure));
+    if (error && !unconvertibleResult) return completion->done(Failure{error->message ? error->message : ""});
+    completion->done({});
 }
 
 }  // namespace
@@ -164,7 +164,7 @@ void GtkWebView::loadRequest(const WebRequest& request) {
     }
 }
 
-void GtkWebView::evaluateJavaScript(const std::string& script, std::function<void(std::optional<ScriptError>)> done) {
+void GtkWebView::evaluateJavaScript(const std::string& script, std::function<void(Result<void>)> done) {
     auto completion = std::make_unique<ScriptCompletion>(ScriptCompletion{std::move(done)});
     // The task keeps the view alive until it completes, so the completion always runs, once.
     webkit_web_view_evaluate_javascript(view_.get(), script.data(), static_cast<gssize>(script.size()), nullptr,
@@ -283,18 +283,12 @@ bool GtkWebView::decideUserMedia(WebKitUserMediaPermissionRequest* request) {
     // WebKitGTK does not say which document asks: the committed top-level document, or any
     // document loaded into a frame of it since. (WebKit itself asks only while the view's address
     // has the asking page's top-level origin.) So every host that may have asked is put to the
-    // delegate, and only what each of them would be granted is allowed. An answer that never comes
-    // counts as a refusal; only the first answer counts.
+    // delegate, and only what each of them would be granted is allowed.
     std::set<std::string> hosts = frameHosts_;
     hosts.insert(committedHost_);
-    for (const std::string& host : hosts) {
-        std::optional<PermissionDecision> decision;
-        delegate->onMediaCapturePermissionRequest(host, type, [&decision](PermissionDecision d) {
-            if (!decision) decision = d;
-        });
-        if (decision != PermissionDecision::Grant) return false;
-    }
-    return true;
+    return std::all_of(hosts.begin(), hosts.end(), [&](const std::string& host) {
+        return delegate->onMediaCapturePermissionRequest(host, type) == PermissionDecision::Grant;
+    });
 }
 
 gboolean GtkWebView::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer data) {

@@ -42,7 +42,7 @@ public:
     // timed out. A later load cancels the timer of the earlier one. A load that fails or is stopped
     // leaves the current page in place; WebKit's own error page is never shown.
     void loadRequest(const WebRequest& request) override;
-    void evaluateJavaScript(const std::string& script, std::function<void(std::optional<ScriptError>)> done) override;
+    void evaluateJavaScript(const std::string& script, std::function<void(Result<void>)> done) override;
 
     // Runs one of WebKit's editing commands (WEBKIT_EDITING_COMMAND_COPY, ...) on the focused frame.
     void executeEditingCommand(const char* command);

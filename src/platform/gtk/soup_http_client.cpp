@@ -66,7 +66,7 @@ struct Transfer {
 struct Delivery {
     std::weak_ptr<Pending> pending;
     std::uint64_t id = 0;
-    std::optional<HttpResponse> response;
+    Result<HttpResponse> response;
 };
 
 gboolean deliverOnMainThread(gpointer data) {
@@ -81,7 +81,7 @@ gboolean deliverOnMainThread(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void finish(std::unique_ptr<Transfer> transfer, std::optional<HttpResponse> response) {
+void finish(std::unique_ptr<Transfer> transfer, Result<HttpResponse> response) {
     if (transfer->timeout) g_source_destroy(transfer->timeout.get());
     if (transfer->message) g_signal_handlers_disconnect_by_data(transfer->message.get(), transfer.get());
     transfer->session->inFlight.erase(transfer.get());
@@ -89,6 +89,11 @@ void finish(std::unique_ptr<Transfer> transfer, std::optional<HttpResponse> resp
     // The global default context is the one the main thread runs.
     g_idle_add_full(G_PRIORITY_DEFAULT, deliverOnMainThread, releaseToGLib(std::move(delivery)),
                     destroyOwned<Delivery>);
+}
+
+// What went wrong, in GLib's words where it has them (a time-out reads as a cancelled operation).
+Failure failure(const char* what, const GError* error) {
+    return Failure{std::string(what) + (error && error->message ? std::string(": ") + error->message : "")};
 }
 
 bool isHttpsUri(GUri* uri) { return uri && g_ascii_strcasecmp(g_uri_get_scheme(uri), "https") == 0; }
@@ -134,7 +139,7 @@ void onRead(GObject* source, GAsyncResult* result, gpointer data) {
     auto transfer = adoptFromGLib<Transfer>(data);
     g_autoptr(GError) error = nullptr;
     g_autoptr(GBytes) chunk = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
-    if (!chunk) return finish(std::move(transfer), std::nullopt);
+    if (!chunk) return finish(std::move(transfer), failure("cannot read the body", error));
     gsize size = 0;
     const auto* bytes = static_cast<const char*>(g_bytes_get_data(chunk, &size));
     if (size == 0) {
@@ -143,7 +148,7 @@ void onRead(GObject* source, GAsyncResult* result, gpointer data) {
         return finish(std::move(transfer), HttpResponse{status, std::move(received)});
     }
     transfer->received.append(bytes, size);
-    if (transfer->received.size() > kMaxHttpBodyBytes) return finish(std::move(transfer), std::nullopt);
+    if (transfer->received.size() > kMaxHttpBodyBytes) return finish(std::move(transfer), Failure{"body over the cap"});
     readMore(std::move(transfer));
 }
 
@@ -151,9 +156,9 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
     auto transfer = adoptFromGLib<Transfer>(data);
     g_autoptr(GError) error = nullptr;
     GInputStream* stream = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-    if (!stream) return finish(std::move(transfer), std::nullopt);
+    if (!stream) return finish(std::move(transfer), failure("no answer", error));
     transfer->body = GObjectPtr<GInputStream>::adopt(stream);
-    if (isDowngraded(*transfer)) return finish(std::move(transfer), std::nullopt);
+    if (isDowngraded(*transfer)) return finish(std::move(transfer), Failure{"redirected from https to http"});
     if (transfer->statusOnly) {
         // However long or slow the body, the status is the answer. A plain close of a body stream
         // may read out the rest of the body first; a cancelled one drops the connection instead.
@@ -164,7 +169,7 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
     }
     const goffset declared =
         soup_message_headers_get_content_length(soup_message_get_response_headers(transfer->message.get()));
-    if (declared > static_cast<goffset>(kMaxHttpBodyBytes)) return finish(std::move(transfer), std::nullopt);
+    if (declared > static_cast<goffset>(kMaxHttpBodyBytes)) return finish(std::move(transfer), Failure{"body over the cap"});
     readMore(std::move(transfer));
 }
 
@@ -193,7 +198,7 @@ gboolean startOnNetworkThread(gpointer data) {
 
     SoupMessage* message = soup_message_new(SOUP_METHOD_GET, start.request.url.c_str());
     if (!message) {
-        finish(std::move(transfer), std::nullopt);
+        finish(std::move(transfer), Failure{"not a URL: " + start.request.url});
         return G_SOURCE_REMOVE;
     }
     transfer->message = GObjectPtr<SoupMessage>::adopt(message);

@@ -31,6 +31,9 @@ int moveAboveStandardStreams(int fd) {
     return moved;
 }
 
+// The failure `what` with the system's words for errno.
+Failure systemFailure(const std::string& what) { return Failure{what + ": " + std::strerror(errno)}; }
+
 void closeQuietly(int fd) {
     int error = errno;
     ::close(fd);
@@ -79,50 +82,55 @@ bool isValidUtf8(std::string_view text) {
 
 PosixFileHandle::~PosixFileHandle() { close(); }
 
-bool PosixFileHandle::truncate(std::uint64_t length) {
-    if (descriptor_ < 0) return false;
-    if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+Result<void> PosixFileHandle::truncate(std::uint64_t length) {
+    if (descriptor_ < 0) return Failure{"closed"};
+    if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return Failure{"too long"};
     const auto offset = static_cast<off_t>(length);
     int result;
     do {
         result = ::ftruncate(descriptor_, offset);
     } while (result != 0 && errno == EINTR);
-    if (result != 0) return false;
-    return ::lseek(descriptor_, offset, SEEK_SET) == offset;
+    if (result != 0) return systemFailure("cannot truncate");
+    if (::lseek(descriptor_, offset, SEEK_SET) != offset) return systemFailure("cannot seek");
+    return {};
 }
 
-bool PosixFileHandle::close() {
-    if (descriptor_ < 0) return false;
+Result<void> PosixFileHandle::close() {
+    if (descriptor_ < 0) return Failure{"closed already"};
     // Never retried: on Linux the descriptor is gone even when close reports EINTR.
     int result = ::close(descriptor_);
     descriptor_ = -1;
-    return result == 0 || errno == EINTR;
+    if (result != 0 && errno != EINTR) return systemFailure("cannot close");
+    return {};
 }
 
-bool PosixFileSystem::createDirectories(const std::string& path) {
-    if (path.empty()) return false;
+Result<void> PosixFileSystem::createDirectories(const std::string& path) {
+    if (path.empty()) return Failure{"no path"};
     std::error_code error;
     std::filesystem::create_directories(path, error);  // mode 0777 & ~umask, like mkdir -p
-    return std::filesystem::is_directory(path, error);
+    if (std::filesystem::is_directory(path)) return {};
+    return Failure{"cannot create " + path + (error ? ": " + error.message() : ": not a folder")};
 }
 
-bool PosixFileSystem::createEmptyFile(const std::string& path) {
+Result<void> PosixFileSystem::createEmptyFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (fd < 0) return false;
-    return ::close(fd) == 0 || errno == EINTR;
+    if (fd < 0) return systemFailure("cannot create " + path);
+    if (::close(fd) != 0 && errno != EINTR) return systemFailure("cannot close " + path);
+    return {};
 }
 
 Result<std::shared_ptr<FileHandle>> PosixFileSystem::openForWriting(const std::string& path) {
     // O_NONBLOCK only for the open itself: a FIFO without a reader fails instead of blocking the
     // main thread.
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return Failure{"cannot open " + path + ": " + std::strerror(errno)};
+    if (fd < 0) return systemFailure("cannot open " + path);
     fd = moveAboveStandardStreams(fd);
-    if (fd < 0) return Failure{"cannot move the descriptor of " + path + ": " + std::strerror(errno)};
+    if (fd < 0) return systemFailure("cannot move the descriptor of " + path);
     int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const Failure failure = systemFailure("cannot configure " + path);
         closeQuietly(fd);
-        return Failure{"cannot configure " + path + ": " + std::strerror(errno)};
+        return failure;
     }
     return std::shared_ptr<FileHandle>(std::make_shared<PosixFileHandle>(fd));
 }
@@ -145,34 +153,35 @@ std::string PosixFileSystem::absolutePath(const std::string& path) {
     return error ? path : absolute.string();
 }
 
-std::optional<std::string> PosixFileSystem::readUtf8File(const std::string& path) {
+Result<std::string> PosixFileSystem::readUtf8File(const std::string& path) {
     // O_NONBLOCK so that a FIFO cannot hold the main thread; only regular files are read at all.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) return systemFailure("cannot open " + path);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         closeQuietly(fd);
-        return std::nullopt;
+        return Failure{path + " is not a regular file"};
     }
     std::string text;
     char buffer[16 * 1024];
-    bool failed = false;
+    std::optional<Failure> failure;
     for (;;) {
         ssize_t received = ::read(fd, buffer, sizeof buffer);
         if (received < 0 && errno == EINTR) continue;
         if (received < 0) {
-            failed = true;
+            failure = systemFailure("cannot read " + path);
             break;
         }
         if (received == 0) break;
         text.append(buffer, static_cast<std::size_t>(received));
         if (text.size() > kMaximumReadBytes) {
-            failed = true;
+            failure = Failure{path + " is larger than any file the app reads"};
             break;
         }
     }
     closeQuietly(fd);
-    if (failed || !isValidUtf8(text)) return std::nullopt;
+    if (failure) return *failure;
+    if (!isValidUtf8(text)) return Failure{path + " is not UTF-8"};
     return text;
 }
 

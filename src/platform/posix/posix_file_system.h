@@ -18,8 +18,8 @@ public:
     PosixFileHandle(const PosixFileHandle&) = delete;
     PosixFileHandle& operator=(const PosixFileHandle&) = delete;
 
-    bool truncate(std::uint64_t length) override;
-    bool close() override;
+    Result<void> truncate(std::uint64_t length) override;
+    Result<void> close() override;
     int descriptor() const override { return descriptor_; }
 
 private:
@@ -28,13 +28,13 @@ private:
 
 class PosixFileSystem final : public FileSystem {
 public:
-    bool createDirectories(const std::string& path) override;
-    bool createEmptyFile(const std::string& path) override;
+    Result<void> createDirectories(const std::string& path) override;
+    Result<void> createEmptyFile(const std::string& path) override;
     Result<std::shared_ptr<FileHandle>> openForWriting(const std::string& path) override;
     bool isExecutableFile(const std::string& path) override;
     bool fileExists(const std::string& path) override;
     std::string absolutePath(const std::string& path) override;
-    std::optional<std::string> readUtf8File(const std::string& path) override;
+    Result<std::string> readUtf8File(const std::string& path) override;
 };
 
 }  // namespace lorvane
