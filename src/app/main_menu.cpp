@@ -59,7 +59,7 @@ MenuBar buildMainMenu() {
 void AppDelegate::performCommand(AppCommand command) {
     switch (command) {
         case AppCommand::About:
-            platform_.application.showAbout();
+            platform_.application.showAbout(platform_.places.installedVersion().value_or(kUnknownInstalledVersion));
             return;
         case AppCommand::CheckForUpdates:
             checkForUpdatesFromMenu();

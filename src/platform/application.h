@@ -62,8 +62,8 @@ public:
     virtual void showAlert(const Alert& alert, std::function<void(AlertAnswer)> onAnswer) = 0;
     // Main thread. Hands `url` to the system's default handler; the outcome is not reported.
     virtual void openURL(const std::string& url) = 0;
-    // Main thread. Shows the standard about window: the app's name, version and icon.
-    virtual void showAbout() = 0;
+    // Main thread. Shows the standard about window: the app's name and icon, and `version`.
+    virtual void showAbout(const std::string& version) = 0;
     // Main thread. Starts the platform's quit path, which ends in applicationWillTerminate.
     virtual void quit() = 0;
 };

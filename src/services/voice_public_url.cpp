@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "services/utf8.h"
+
 namespace lorvane {
 
 namespace {
@@ -20,17 +22,6 @@ bool isTrimmable(std::uint32_t cp) {
         if (cp == s) return true;
     }
     return false;
-}
-
-// Decodes the code point starting at byte `i` of valid-enough UTF-8; returns its length in bytes.
-std::size_t decodeAt(std::string_view s, std::size_t i, std::uint32_t& cp) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char b = byte(i);
-    std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 1;
-    if (i + len > s.size()) len = 1;
-    cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (byte(i + k) & 0x3F);
-    return len;
 }
 
 std::string_view rangeText(const UriTextRangeA& range) {
@@ -55,19 +46,17 @@ std::string pathOf(const UriUriA& uri) {
 std::string trimWhitespaceAndNewlines(std::string_view text) {
     std::size_t begin = 0;
     while (begin < text.size()) {
-        std::uint32_t cp = 0;
-        std::size_t len = decodeAt(text, begin, cp);
-        if (!isTrimmable(cp)) break;
-        begin += len;
+        const auto point = decodeUtf8At(text, begin);
+        if (!point || !isTrimmable(point->value)) break;
+        begin += point->length;
     }
     std::size_t end = text.size();
     while (end > begin) {
         // Step back to the first byte of the last code point.
         std::size_t start = end - 1;
         while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-        std::uint32_t cp = 0;
-        decodeAt(text, start, cp);
-        if (!isTrimmable(cp)) break;
+        const auto point = decodeUtf8At(text, start);
+        if (!point || start + point->length != end || !isTrimmable(point->value)) break;
         end = start;
     }
     return std::string(text.substr(begin, end - begin));

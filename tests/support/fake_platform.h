@@ -211,7 +211,7 @@ struct FakeApplication final : Application, Recorder {
     }
     void answer(std::size_t index, AlertAnswer a) { std::exchange(alerts.at(index), nullptr)(a); }
     void openURL(const std::string& url) override { events.push_back("app.openURL " + url); }
-    void showAbout() override { events.push_back("app.showAbout"); }
+    void showAbout(const std::string& version) override { events.push_back("app.showAbout " + version); }
     void quit() override { events.push_back("app.quit"); }
     std::shared_ptr<FakeWebView> webView;
     std::vector<std::function<void(AlertAnswer)>> alerts;  // in showing order; empty once answered

@@ -8,17 +8,12 @@
 #include <limits>
 #include <utility>
 
+#include "platform/gtk/glib_time.h"
 #include "platform/gtk/gobject_ptr.h"
 
 namespace lorvane::gtk {
 
 namespace {
-
-guint toMilliseconds(double seconds) {
-    if (!(seconds > 0)) return 0;  // also catches NaN
-    const double ms = std::llround(seconds * 1000.0);
-    return ms >= std::numeric_limits<guint>::max() ? std::numeric_limits<guint>::max() : static_cast<guint>(ms);
-}
 
 using Closure = std::function<void()>;
 
@@ -69,7 +64,7 @@ void GLibMainQueue::post(std::function<void()> work) {
 }
 
 void GLibMainQueue::postAfter(double seconds, std::function<void()> work) {
-    g_timeout_add_full(G_PRIORITY_DEFAULT, toMilliseconds(seconds), runOnce,
+    g_timeout_add_full(G_PRIORITY_DEFAULT, millisecondsFor(seconds), runOnce,
                        releaseToGLib(std::make_unique<Closure>(std::move(work))), destroyOwned<Closure>);
 }
 
@@ -77,7 +72,7 @@ std::shared_ptr<Timer> GLibMainQueue::scheduleRepeating(double intervalSeconds, 
     auto state = std::make_shared<RepeatingState>();
     state->tick = std::move(tick);
     // A zero interval would spin the main loop; one millisecond is the finest GLib timeout anyway.
-    const guint interval = std::max(toMilliseconds(intervalSeconds), 1u);
+    const guint interval = std::max(millisecondsFor(intervalSeconds), 1u);
     using SharedState = std::shared_ptr<RepeatingState>;
     state->sourceId = g_timeout_add_full(G_PRIORITY_DEFAULT, interval, runTick,
                                          releaseToGLib(std::make_unique<SharedState>(state)), destroyOwned<SharedState>);

@@ -42,7 +42,7 @@ public:
           launcher_(shellOnlyVariables),
           environment_(shellOnlyVariables),
           app_(GObjectPtr<GtkApplication>::adopt(gtk::newTokenForwardingApplication(gtk::kApplicationId))),
-          application_(app_.get(), places_, webViewEnvironment(options), [this] { quit(); }),
+          application_(app_.get(), webViewEnvironment(options), [this] { quit(); }),
           platform_{queue_, clock_, http_, launcher_, files_, places_, environment_, application_} {
         g_set_application_name("Lorvane");
         launcher_.recordServicesIn(&serviceRecord_);

@@ -143,10 +143,9 @@ std::string receivedLaunchToken(GtkApplication* application) {
     return token ? token : "";
 }
 
-GtkShellApplication::GtkShellApplication(GtkApplication* application, const Places& places,
-                                         WebViewEnvironment webViewEnvironment, std::function<void()> requestQuit)
+GtkShellApplication::GtkShellApplication(GtkApplication* application, WebViewEnvironment webViewEnvironment,
+                                         std::function<void()> requestQuit)
     : application_(application),
-      places_(places),
       webViewEnvironment_(std::move(webViewEnvironment)),
       requestQuit_(std::move(requestQuit)),
       shortcuts_([this](const MenuItem& item) { perform(item); }) {}
@@ -276,8 +275,7 @@ void GtkShellApplication::perform(const MenuItem& item) {
 
 void GtkShellApplication::quit() { requestQuit_(); }
 
-void GtkShellApplication::showAbout() {
-    const std::string version = places_.installedVersion().value_or("0.0.0");
+void GtkShellApplication::showAbout(const std::string& version) {
     gtk_show_about_dialog(frontWindow(), "program-name", "Lorvane", "version", version.c_str(), "logo-icon-name",
                           kApplicationId, nullptr);
 }

@@ -13,7 +13,6 @@
 #include "platform/gtk/gtk_alert.h"
 #include "platform/gtk/gtk_menu_shortcuts.h"
 #include "platform/gtk/gtk_web_view.h"
-#include "platform/places.h"
 
 namespace lorvane::gtk {
 
@@ -34,7 +33,7 @@ std::string receivedLaunchToken(GtkApplication* application);
 // of the UI (menu, Ctrl+Q, closing the last window) goes through it.
 class GtkShellApplication final : public Application {
 public:
-    GtkShellApplication(GtkApplication* application, const Places& places, WebViewEnvironment webViewEnvironment,
+    GtkShellApplication(GtkApplication* application, WebViewEnvironment webViewEnvironment,
                         std::function<void()> requestQuit);
     ~GtkShellApplication() override;
     GtkShellApplication(const GtkShellApplication&) = delete;
@@ -63,7 +62,7 @@ public:
     // that it may come to the front itself; the outcome is not reported.
     void openURL(const std::string& url) override;
     // GTK's about dialog, modal to the front window.
-    void showAbout() override;
+    void showAbout(const std::string& version) override;
     void quit() override;
 
 private:
@@ -76,7 +75,6 @@ private:
     std::shared_ptr<GtkWebView> focusedWebView() const;
 
     GtkApplication* application_;
-    const Places& places_;
     WebViewEnvironment webViewEnvironment_;
     std::function<void()> requestQuit_;
     std::weak_ptr<ApplicationDelegate> delegate_;

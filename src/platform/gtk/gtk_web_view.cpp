@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/gtk/glib_time.h"
 #include "platform/gtk/spell_checking.h"
 
 namespace lorvane::gtk {
@@ -157,8 +158,7 @@ void GtkWebView::loadRequest(const WebRequest& request) {
         if (headers) soup_message_headers_append(headers, "Cache-Control", "no-cache");
     }
     webkit_web_view_load_request(view_.get(), uriRequest.get());
-    if (std::isfinite(request.timeoutSeconds) && request.timeoutSeconds > 0 && request.timeoutSeconds < 86400) {
-        const auto ms = static_cast<guint>(std::llround(request.timeoutSeconds * 1000.0));
+    if (const guint ms = millisecondsFor(request.timeoutSeconds); ms > 0) {
         // Borrows the view, which removes the source before it goes (cancelLoadTimeout).
         loadTimeoutSource_ = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, onLoadTimeout, this, nullptr);
     }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/gtk/glib_time.h"
 #include "platform/gtk/gobject_ptr.h"
 
 namespace lorvane::gtk {
@@ -180,11 +181,6 @@ struct Start {
     std::uint64_t id;
 };
 
-guint timeoutMilliseconds(double seconds) {
-    return static_cast<guint>(std::isfinite(seconds) && seconds > 0 ? std::min(std::round(seconds * 1000.0), 86400000.0)
-                                                                     : 0.0);
-}
-
 // Runs on the network thread: the time-out starts counting here, independent of how busy the
 // main thread is.
 gboolean startOnNetworkThread(gpointer data) {
@@ -207,7 +203,7 @@ gboolean startOnNetworkThread(gpointer data) {
     transfer->statusOnly = start.request.needs == HttpAnswerNeeded::StatusOnly;
     g_signal_connect(message, "restarted", G_CALLBACK(onRestarted), transfer.get());
 
-    transfer->timeout.reset(g_timeout_source_new(timeoutMilliseconds(start.request.timeoutSeconds)));
+    transfer->timeout.reset(g_timeout_source_new(millisecondsFor(start.request.timeoutSeconds)));
     g_source_set_callback(transfer->timeout.get(), onTimeout, transfer.get(), nullptr);
     g_source_attach(transfer->timeout.get(), start.session->context.get());
     SoupSession* soup = transfer->soup.get();

@@ -9,7 +9,8 @@
 
 namespace lorvane {
 
-// The XDG and /proc view of the places (see DESIGN.md, "Linux mapping of the platform's places").
+// The XDG and /proc view of the places: logs in $XDG_STATE_HOME, data in $XDG_DATA_HOME (each when
+// absolute, else under the home folder), resources beside the executable in the install layout.
 // Works from an environment snapshot and an executable path taken at construction, so tests can
 // bring their own; the default constructor takes both from the running process.
 class LinuxPlaces final : public Places {

@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/posix/descriptors.h"
 #include "platform/posix/posix_environment.h"
 
 extern char** environ;
@@ -32,38 +33,6 @@ namespace {
 // held still meanwhile; instrumenting it would only report that stack as wild.
 #define LORVANE_CHILD_CODE __attribute__((no_sanitize("address", "undefined")))
 
-// Owns one descriptor of the shell.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.release();
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// A close-on-exec copy of `fd` numbered 3 or above. A GUI app may run with 0-2 closed, and the
-// child's dup2 onto 1 and 2 must never land on one of these private descriptors.
-UniqueFd highDuplicate(int fd) { return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3)); }
 
 std::string describe(const char* what, const std::string& subject, int error) {
     return std::string(what) + " " + subject + ": " + std::strerror(error);
@@ -113,7 +82,7 @@ Result<UniqueFd> openOutput(const ChildOutput& output) {
     case ChildOutput::Kind::NullDevice: {
         UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC | O_NOCTTY));
         if (null.get() < 0) return Failure{describe("cannot open", "/dev/null", errno)};
-        if (null.get() < 3) null = highDuplicate(null.get());
+        if (null.get() < 3) null = duplicateAboveStandardStreams(null.get());
         if (null.get() < 0) return Failure{describe("cannot duplicate", "/dev/null", errno)};
         return null;
     }
@@ -122,7 +91,7 @@ Result<UniqueFd> openOutput(const ChildOutput& output) {
         // handle does (ChildOutput::toFile).
         if (!output.file || output.file->descriptor() < 0) return UniqueFd();
         // A private copy: the child gets the file even if the handle is closed meanwhile.
-        if (UniqueFd copy = highDuplicate(output.file->descriptor()); copy.get() >= 0) return copy;
+        if (UniqueFd copy = duplicateAboveStandardStreams(output.file->descriptor()); copy.get() >= 0) return copy;
         return Failure{describe("cannot duplicate", "the output handle", errno)};
     }
     return UniqueFd();
@@ -138,8 +107,8 @@ Result<ErrorPipe> openErrorPipe() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return Failure{describe("cannot create", "the error pipe", errno)};
     ErrorPipe pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
-    if (pipe.read.get() < 3) pipe.read = highDuplicate(pipe.read.get());
-    if (pipe.write.get() < 3) pipe.write = highDuplicate(pipe.write.get());
+    if (pipe.read.get() < 3) pipe.read = duplicateAboveStandardStreams(pipe.read.get());
+    if (pipe.write.get() < 3) pipe.write = duplicateAboveStandardStreams(pipe.write.get());
     if (pipe.read.get() < 0 || pipe.write.get() < 0) return Failure{describe("cannot duplicate", "the error pipe", errno)};
     return pipe;
 }

@@ -11,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/descriptors.h"
 #include "platform/posix/posix_file_system.h"
+#include "services/utf8.h"
 
 namespace lorvane {
 namespace {
@@ -20,17 +22,6 @@ namespace {
 // not such a file and is treated as unreadable rather than read into memory.
 constexpr std::size_t kMaximumReadBytes = 1024 * 1024;
 
-// Moves `fd` to a close-on-exec descriptor >= 3: a GUI app may run with 0-2 closed, and a log
-// descriptor there would be clobbered when a child's streams are set up.
-int moveAboveStandardStreams(int fd) {
-    if (fd < 0 || fd >= 3) return fd;
-    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    int error = errno;
-    ::close(fd);
-    errno = error;
-    return moved;
-}
-
 // The failure `what` with the system's words for errno.
 Failure systemFailure(const std::string& what) { return Failure{what + ": " + std::strerror(errno)}; }
 
@@ -38,44 +29,6 @@ void closeQuietly(int fd) {
     int error = errno;
     ::close(fd);
     errno = error;
-}
-
-// Well-formed UTF-8 as in RFC 3629 / Unicode table 3-7: no overlong forms, no surrogates
-// (U+D800..U+DFFF), nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        unsigned char low = 0x80;  // bounds of the first continuation byte
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
-            if (lead == 0xED) high = 0x9F;  // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;   // overlong below U+10000
-            if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-        } else {
-            return false;  // continuation byte as lead, C0/C1 overlongs, F5..FF
-        }
-        if (size - i < length) return false;
-        if (bytes[i + 1] < low || bytes[i + 1] > high) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 }  // namespace
@@ -122,17 +75,17 @@ Result<void> PosixFileSystem::createEmptyFile(const std::string& path) {
 Result<std::shared_ptr<FileHandle>> PosixFileSystem::openForWriting(const std::string& path) {
     // O_NONBLOCK only for the open itself: a FIFO without a reader fails instead of blocking the
     // main thread.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return systemFailure("cannot open " + path);
-    fd = moveAboveStandardStreams(fd);
-    if (fd < 0) return systemFailure("cannot move the descriptor of " + path);
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const Failure failure = systemFailure("cannot configure " + path);
-        closeQuietly(fd);
-        return failure;
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) return systemFailure("cannot open " + path);
+    if (fd.get() < 3) {
+        // The failure is worded before the descriptor below goes, with its errno.
+        UniqueFd moved = duplicateAboveStandardStreams(fd.get());
+        if (moved.get() < 0) return systemFailure("cannot move the descriptor of " + path);
+        fd = std::move(moved);
     }
-    return std::shared_ptr<FileHandle>(std::make_shared<PosixFileHandle>(fd));
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return systemFailure("cannot configure " + path);
+    return std::shared_ptr<FileHandle>(std::make_shared<PosixFileHandle>(fd.release()));
 }
 
 bool PosixFileSystem::isExecutableFile(const std::string& path) {
