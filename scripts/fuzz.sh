@@ -12,7 +12,7 @@ if ! command -v clang++ >/dev/null || ! dpkg-query -W libclang-rt-14-dev >/dev/n
   $sudo apt-get install -y -qq clang libclang-rt-14-dev >/dev/null
 fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -DLORVANE_DESKTOP=OFF -DLORVANE_FUZZ=ON >/dev/null
-targets=(voice_public_url manifest version_order launch_error_page)
+targets=(voice_public_url manifest launch_error_page)
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}" >/dev/null
 
 work=$(mktemp -d)

@@ -16,10 +16,10 @@ run_packages=(
 test_packages=(
   googletest libgtest-dev
   # the desktop under a virtual display, and reading it from outside
-  xdotool xclip imagemagick x11-utils x11-xkb-utils openbox wmctrl at-spi2-core libglib2.0-bin iproute2
-  # the same under a Wayland compositor: sway's headless backend, screenshots, clipboard, and what
+  xclip imagemagick x11-utils x11-xkb-utils openbox wmctrl at-spi2-core libglib2.0-bin iproute2
+  # the same under a Wayland compositor: sway's headless backend, screenshots, and what
   # the lane's own keyboard helper is built from
-  sway grim wl-clipboard libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
+  sway grim libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev
   # the desktop tests' session stand-in (a subreaper), and the window of another program over the app
   tini python3-gi gir1.2-gtk-4.0
   # keys pressed by keycode through XTEST on the X11 lane

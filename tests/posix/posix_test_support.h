@@ -49,9 +49,7 @@ inline std::string writeFile(const std::string& path, const std::string& content
     return path;
 }
 
-inline bool contains(const std::string& path, const std::string& text) {
-    return readFile(path).find(text) != std::string::npos;
-}
+inline bool contains(const std::string& path, const std::string& text) { return readFile(path).find(text) != std::string::npos; }
 
 // The pid a script wrote into `file`, or -1.
 inline pid_t pidIn(const std::string& file) {

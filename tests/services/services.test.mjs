@@ -1,5 +1,5 @@
 // The bundled server and voice worker as real processes over HTTP, without the app: what the page
-// relies on (notes, byte ranges, state) and what must be refused.
+// relies on (notes, byte ranges, WAV lengths) and what must be refused.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -11,7 +11,7 @@ import {
 
 const base = `http://127.0.0.1:${APP_PORT}`;
 const voice = `http://127.0.0.1:${VOICE_PORT}`;
-let tmp;
+const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-services-'));
 let worker;
 let server;
 
@@ -20,10 +20,6 @@ function startService(script, cwd, env) {
     cwd: path.join(BUNDLE_DIR, cwd), env: { ...process.env, NODE_ENV: 'production', ...env },
   });
 }
-const startServer = () => startService('server/server.mjs', '.', {
-  PORT: String(APP_PORT), HOST: '127.0.0.1', LORVANE_API_URL: 'http://127.0.0.1:5055',
-  LORVANE_VOICE_API_URL: voice, LORVANE_GATEWAY_STATE_DIR: path.join(tmp, 'gateway'),
-});
 const notesDir = () => path.join(tmp, 'voice/notes');
 const notesOnDisk = () => (fs.existsSync(notesDir()) ? fs.readdirSync(notesDir()).sort() : []);
 
@@ -35,10 +31,12 @@ async function createNote(audio, type = 'audio/webm') {
 
 before(async () => {
   await assertPortsFree();
-  tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'lorvane-services-'));
   worker = startService('voice-worker/src/server.mjs', 'voice-worker',
     { LORVANE_VOICE_PORT: String(VOICE_PORT), LORVANE_VOICE_DATA_DIR: path.join(tmp, 'voice') });
-  server = startServer();
+  server = startService('server/server.mjs', '.', {
+    PORT: String(APP_PORT), HOST: '127.0.0.1', LORVANE_API_URL: 'http://127.0.0.1:5055',
+    LORVANE_VOICE_API_URL: voice, LORVANE_GATEWAY_STATE_DIR: path.join(tmp, 'gateway'),
+  });
   await waitFor('both services to listen', async () => (await portOpen(APP_PORT)) && (await portOpen(VOICE_PORT)));
 });
 
@@ -55,21 +53,11 @@ test('a note goes through the server to the worker and comes back whole, or in t
   assert.deepEqual((await (await fetch(`${base}/api/voice/notes`)).json()).notes.map((n) => n.id), [note.id]);
   assert.equal((await (await fetch(`${base}/api/voice/notes/${note.id}`)).json()).contentType, 'audio/webm');
   assert.deepEqual(notesOnDisk(), [`${note.id}.json`, `${note.id}.webm`]);
-  const whole = [200, null, 0, 4096];
   const cases = [
-    [undefined, ...whole],
+    [undefined, 200, null, 0, 4096],
     ['bytes=0-99', 206, 'bytes 0-99/4096', 0, 100],
-    ['bytes=4000-', 206, 'bytes 4000-4095/4096', 4000, 4096],
     ['bytes=-96', 206, 'bytes 4000-4095/4096', 4000, 4096],
-    ['bytes=17-17', 206, 'bytes 17-17/4096', 17, 18],
-    ['bytes=4000-99999', 206, 'bytes 4000-4095/4096', 4000, 4096],
-    ['bytes=-99999', 206, 'bytes 0-4095/4096', 0, 4096],
     ['bytes=4096-', 416, 'bytes */4096', 0, 0],
-    ['bytes=-0', 416, 'bytes */4096', 0, 0],
-    ['bytes=5-2', ...whole],
-    ['bytes=0-1,5-6', ...whole],
-    ['items=0-5', ...whole],
-    ['bytes=-', ...whole],
   ];
   for (const [range, status, contentRange, start, end] of cases) {
     const answer = await fetch(`${base}/api/voice/notes/${note.id}/audio`, { headers: range ? { range } : {} });
@@ -93,16 +81,6 @@ function wav(frames, rate = 16000) {
   return Buffer.concat([head, Buffer.alloc(frames * 2, 1)]);
 }
 
-test('a WAV note is listed with the length its header gives; what only says it is WAV is refused', async () => {
-  const note = await createNote(wav(24000), 'audio/wav');
-  assert.deepEqual([note.durationMs, note.file], [1500, `${note.id}.wav`]);
-  for (const body of [Buffer.from('RIFF....WAVEdata'), wav(100).subarray(0, 36)]) {
-    const answer = await fetch(`${base}/api/voice/notes`, { method: 'POST', headers: { 'content-type': 'audio/wav' }, body });
-    assert.equal(answer.status, 400);
-  }
-  assert.equal((await fetch(`${base}/api/voice/notes/${note.id}`, { method: 'DELETE' })).status, 204);
-});
-
 // A body without Content-Length, so only counting the bytes can bound it.
 function chunked(count, size) {
   return new ReadableStream({
@@ -110,7 +88,9 @@ function chunked(count, size) {
   });
 }
 
-test('deletes remove exactly one note; requests that leave the data folder or overflow it are refused', async () => {
+test('deletes remove exactly one note; a WAV note has its header\'s length; what leaves the data folder, overflows it or only says it is WAV is refused', async () => {
+  const wavNote = await createNote(wav(24000), 'audio/wav');
+  assert.deepEqual([wavNote.durationMs, wavNote.file], [1500, `${wavNote.id}.wav`]);
   const kept = await createNote(Buffer.from('kept'), 'audio/ogg');
   const doomed = await createNote(Buffer.from('doomed'));
   // Metadata that names another note's recording must not take that recording with it.
@@ -121,23 +101,17 @@ test('deletes remove exactly one note; requests that leave the data folder or ov
   const big = Buffer.alloc(20 * 1024 * 1024 + 1);
   const cases = [
     ['DELETE', `${base}/api/voice/notes/${doomed.id}`, 204],
-    ['DELETE', `${base}/api/voice/notes/${doomed.id}`, 404],
-    ['DELETE', `${base}/api/voice/notes/1700000000000-00000000`, 404],
     ['DELETE', `${base}/api/voice/notes/${forged.id}`, 204],
     ['DELETE', `${base}/api/voice/notes/..%2f..%2fgateway%2fstate.json`, 400],
-    ['DELETE', `${voice}/notes/..%2f${kept.id}`, 400],
-    ['DELETE', `${base}/api/voice/notes/${kept.id}/audio`, 405],
-    ['DELETE', `${base}/api/voice/notes`, 405],
-    ['GET', `${base}/api/voice/notes/${doomed.id}/audio`, 404],
+    ['DELETE', `${voice}/notes/${kept.id}%2f..%2f..%2fgateway`, 400],
     ['GET', `${base}/api/voice/notes/..%2f..%2fetc%2fpasswd`, 400],
-    ['GET', `${base}/api/voice/notes/%2e%2e/audio`, 404],
-    ['GET', `${voice}/notes/..%2fnotes%2f`, 400],
     ['GET', `${base}/static/..%2fserver.mjs`, 404],
     ['POST', `${base}/api/voice/notes`, 415, 'text/plain', Buffer.from('x')],
     ['POST', `${base}/api/voice/notes`, 400, 'audio/ogg', Buffer.alloc(0)],
     ['POST', `${base}/api/voice/notes`, 413, 'audio/webm', big],
-    ['POST', `${voice}/notes`, 413, 'audio/webm', big],
     ['POST', `${voice}/notes`, 413, 'audio/webm', chunked(21, 1024 * 1024)],
+    ['POST', `${base}/api/voice/notes`, 400, 'audio/wav', Buffer.from('RIFF....WAVEdata')],
+    ['POST', `${base}/api/voice/notes`, 400, 'audio/wav', wav(100).subarray(0, 36)],
   ];
   for (const [method, url, status, type, body] of cases) {
     const answer = await fetch(url, { method, headers: type ? { 'content-type': type } : {}, body, duplex: 'half' });
@@ -146,33 +120,4 @@ test('deletes remove exactly one note; requests that leave the data folder or ov
   assert.deepEqual(notesOnDisk(), left, 'the deleted files are gone; refused uploads leave no file behind');
   assert.deepEqual(Buffer.from(await (await fetch(`${base}/api/voice/notes/${kept.id}/audio`)).arrayBuffer()),
     Buffer.from('kept'));
-});
-
-test('both views are one page without outside addresses, and the page state lands in the gateway folder', async () => {
-  for (const url of ['/', '/?view=voice']) {
-    const page = await fetch(base + url);
-    assert.equal(page.status, 200);
-    const html = await page.text();
-    assert.match(html, /Голосовые заметки/);
-    assert.doesNotMatch(html, /https?:\/\/(?!127\.0\.0\.1)/);
-  }
-  const state = { note: 'купить хлеб', lastView: 'voice' };
-  const put = await fetch(`${base}/api/state`, { method: 'PUT', body: JSON.stringify(state) });
-  assert.equal(put.status, 200);
-  const { note, lastView } = JSON.parse(fs.readFileSync(path.join(tmp, 'gateway/state.json'), 'utf8'));
-  assert.deepEqual({ note, lastView }, state);
-  assert.deepEqual(fs.readdirSync(path.join(tmp, 'gateway')), ['state.json'], 'no temporary file left behind');
-  assert.equal((await fetch(`${base}/api/state`, { method: 'PUT', body: 'null' })).status, 400);
-});
-
-test('a second server on the taken port fails loudly; SIGTERM ends both services with 0 and a log line', async () => {
-  const second = startServer();
-  assert.notEqual((await second.exited).code, 0);
-  assert.match(second.stderr(), /127\.0\.0\.1:3001.*EADDRINUSE/);
-  for (const [handle, started] of [[server, /listening on http:\/\/127\.0\.0\.1:3001/], [worker, /listening on 127\.0\.0\.1:6061/]]) {
-    const { code, signal } = await stopProcess(handle, { timeout: 3000 });
-    assert.deepEqual({ code, signal }, { code: 0, signal: null });
-    assert.match(handle.stdout(), started);
-    assert.match(handle.stdout(), /SIGTERM received/);
-  }
 });

@@ -13,10 +13,7 @@ namespace lorvane {
 class AppDelegateTestAccess {
 public:
     static AppDelegate::State& state(AppDelegate& d) { return d.state_; }
-    static void startBundledServer(AppDelegate& d) { d.startBundledServer(); }
-    static void startBundledVoiceWorker(AppDelegate& d) { d.startBundledVoiceWorker(); }
     static std::optional<std::string> backendLauncherPath(const AppDelegate& d) { return d.backendLauncherPath(); }
-    static void startLocalBackendIfAvailable(AppDelegate& d) { d.startLocalBackendIfAvailable(); }
     static void checkForUpdates(AppDelegate& d, UpdateCheckTrigger trigger) { d.checkForUpdates(trigger); }
 };
 

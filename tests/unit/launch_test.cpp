@@ -1,7 +1,7 @@
-// The launch sequence and the shutdown pass on the fake platform, and what outlives the delegate.
+// The shutdown pass on the fake platform, and what outlives the delegate.
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <utility>
 
 #include "delegate_access.h"
 
@@ -15,53 +15,31 @@ static void addBundle(fake::FakePlatform& fake) {
                         kResources + "/voice-worker/src/server.mjs", "/home/user/lorvane/start-lorvane.sh"};
 }
 
-// A server that cannot start shows the launch-error page at once, which the desktop tests show.
-TEST(Launch, RunsItsStepsInOrderAndChecksForUpdatesThreeSecondsLater) {
-    FakeApp app;
-    addBundle(app.fake);
-    EXPECT_TRUE(app.fake.events.empty()) << "made, the delegate touches nothing";
-    app.delegate->applicationDidFinishLaunching();
-    app.fake.advance(3);  // the ticks meanwhile wait for the launch's probe
-    const std::vector<std::string> expected = {
-        "app.setMainMenu", "app.createWebView persistent", "app.createWindow",
-        "window.present", "webView.loadHtml Lorvane",
-        "launch /home/user/lorvane/start-lorvane.sh", "launch " + kResources + "/voice-worker/src/server.mjs",
-        "launch " + kResources + "/server/server.mjs", "queue.scheduleRepeating 0.300000",
-        "http.get http://127.0.0.1:3001/ 1s fresh status-only", "app.activate",
-        "queue.postAfter 3.000000", "http.get https://updates.example.test/releases/latest.json 8s fresh"};
-    EXPECT_EQ(app.fake.events, expected);
-}
-
 // The launcher script's child is never the app's to stop.
 TEST(Shutdown, StopsPollingAndTheRunningServicesServerFirstThenClosesTheLogs) {
     const std::string server = "child.terminate " + kResources + "/server/server.mjs";
     const std::string worker = "child.terminate " + kResources + "/voice-worker/src/server.mjs";
     const std::string serverLog = "file.close /home/user/.local/state/Lorvane/server.log";
     const std::string workerLog = "file.close /home/user/.local/state/Lorvane/voice-worker.log";
-    // Bundled, server still running, worker still running; and what quitting does then.
-    const std::tuple<bool, bool, bool, std::vector<std::string>> rows[] = {
-        {true, true, true, {server, worker, serverLog, workerLog}},
-        {true, false, true, {worker, serverLog, workerLog}},
-        {true, true, false, {server, serverLog, workerLog}},
-        {false, false, false, {}},
+    // Whether the server still runs, and what quitting does then.
+    const std::pair<bool, std::vector<std::string>> rows[] = {
+        {true, {server, worker, serverLog, workerLog}},
+        {false, {worker, serverLog, workerLog}},
     };
-    for (const auto& [bundled, serverRuns, workerRuns, expected] : rows) {
+    for (const auto& [serverRuns, expected] : rows) {
         FakeApp app;
-        if (bundled) addBundle(app.fake);
+        addBundle(app.fake);
         app.launch();
         app.fake.http.respond(Failure{"refused"});  // so that the next tick would probe again
         for (auto& child : app.fake.launcher.children) {
-            child->running = child->name.ends_with("/server/server.mjs") ? serverRuns : workerRuns;
+            child->running = !child->name.ends_with("/server/server.mjs") || serverRuns;
         }
         app.fake.advance(0);
         app.fake.events.clear();
         app.delegate->applicationWillTerminate();
         app.fake.advance(1);
-        EXPECT_EQ(app.fake.events, expected) << bundled << serverRuns << workerRuns;
+        EXPECT_EQ(app.fake.events, expected) << serverRuns;
     }
-    FakeApp early;  // asked to quit before it launched: nothing to stop
-    early.delegate->applicationWillTerminate();
-    EXPECT_EQ(early.fake.events, fake::EventLog{});
 }
 
 // Timers, requests and scripts may finish after the delegate is gone; none of them keeps it alive,

@@ -31,15 +31,11 @@ TEST(ServiceEnvironment, TheServicesOwnVariablesOverTheInheritedOnes) {
 TEST(VoicePublicUrl, AcceptsOnlyAnHttpsOriginOnTheMeshNames) {
     const std::string good = "https://phone.tail1234.ts.net";
     const std::pair<std::string, std::optional<std::string>> rows[] = {
-        {good, good}, {"  \t" + good + " \r\n", good}, {"\u00A0\u2003" + good + "\u2028", good},
-        {good + "/", good + "/"}, {good + ":8443/", good + ":8443/"},
-        {good + "/voice", std::nullopt}, {good + "//", std::nullopt}, {good + "?", std::nullopt},
-        {good + "#x", std::nullopt}, {good + "\n" + good, std::nullopt},
-        {"http://phone.tail1234.ts.net", std::nullopt}, {"HTTPS://phone.tail1234.ts.net", std::nullopt},
-        {"https://phone.tail1234.TS.NET", std::nullopt}, {"https://phone.example.net", std::nullopt},
+        {"\u00A0\u2003" + good + " \r\n", good}, {good + ":8443/", good + ":8443/"},
+        {good + "/voice", std::nullopt}, {good + "?", std::nullopt}, {good + "\n" + good, std::nullopt},
+        {"http://phone.tail1234.ts.net", std::nullopt}, {"https://phone.tail1234.TS.NET", std::nullopt},
         {"https://phone.ts.net.evil.com", std::nullopt}, {"https://phonets.net", std::nullopt},
-        {"https://anna@phone.tail1234.ts.net", std::nullopt}, {"https://:secret@phone.tail1234.ts.net", std::nullopt},
-        {"https://phone tail.ts.net", std::nullopt}, {"phone.tail1234.ts.net", std::nullopt}, {" \n", std::nullopt},
+        {"https://anna@phone.tail1234.ts.net", std::nullopt}, {" \n", std::nullopt},
     };
     for (const auto& [text, expected] : rows) EXPECT_EQ(validVoicePublicURL(text), expected) << text;
 }

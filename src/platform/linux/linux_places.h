@@ -20,7 +20,6 @@ public:
     // `resourcesFromExecutable`: the resource folder relative to the executable's folder in the
     // install layout; the two-argument form takes the one the build compiled in.
     LinuxPlaces(Environment environment, std::string executablePath, std::string resourcesFromExecutable);
-    static LinuxPlaces forThisProcess() { return LinuxPlaces(); }
 
     std::optional<std::string> resourceDirectory() const override;
     std::string userLogFolder() const override;

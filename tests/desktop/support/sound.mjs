@@ -41,18 +41,14 @@ export async function soundServer(t) {
 // The samples of a 16-bit PCM WAV file with its rate, read from its header.
 export function readWav(file) {
   const data = fs.readFileSync(file);
-  const fmt = data.indexOf('fmt ');
-  const body = data.indexOf('data');
-  const format = { code: data.readUInt16LE(fmt + 8), channels: data.readUInt16LE(fmt + 10), rate: data.readUInt32LE(fmt + 12), bits: data.readUInt16LE(fmt + 22) };
+  const [fmt, body] = [data.indexOf('fmt '), data.indexOf('data')];
   const pcm = data.subarray(body + 8, body + 8 + data.readUInt32LE(body + 4));
-  const samples = Array.from({ length: pcm.length / 2 }, (_, i) => pcm.readInt16LE(i * 2) / 32768);
-  return { ...format, samples };
+  return { code: data.readUInt16LE(fmt + 8), channels: data.readUInt16LE(fmt + 10), rate: data.readUInt32LE(fmt + 12),
+    bits: data.readUInt16LE(fmt + 22), samples: Array.from({ length: pcm.length / 2 }, (_, i) => pcm.readInt16LE(i * 2) / 32768) };
 }
 
 // Loudness and pitch of samples: the RMS level and the frequency their rising zero crossings give.
 export function toneOf({ samples, rate }) {
-  let crossings = 0;
-  for (let i = 1; i < samples.length; i += 1) if (samples[i - 1] < 0 && samples[i] >= 0) crossings += 1;
-  const rms = Math.sqrt(samples.reduce((sum, x) => sum + x * x, 0) / samples.length);
-  return { rms, hz: crossings / (samples.length / rate) };
+  const crossings = samples.filter((x, i) => i > 0 && samples[i - 1] < 0 && x >= 0).length;
+  return { rms: Math.sqrt(samples.reduce((sum, x) => sum + x * x, 0) / samples.length), hz: crossings / (samples.length / rate) };
 }

@@ -19,16 +19,9 @@ export const BUNDLE_DIR = process.env.LORVANE_BUNDLE_DIR
 export async function waitFor(what, probe, { timeout = 10_000, interval = 100 } = {}) {
   const deadline = Date.now() + timeout;
   for (;;) {
-    let last;
-    try {
-      last = await probe();
-    } catch (err) {
-      last = err;
-    }
+    const last = await Promise.resolve().then(probe).catch((err) => err);
     if (last && !(last instanceof Error)) return last;
-    if (Date.now() > deadline) {
-      throw new Error(`timed out after ${timeout} ms waiting for ${what} (last: ${last?.message ?? JSON.stringify(last)})`);
-    }
+    if (Date.now() > deadline) throw new Error(`timed out after ${timeout} ms waiting for ${what} (last: ${last?.message ?? JSON.stringify(last)})`);
     await new Promise((resolve) => setTimeout(resolve, interval));
   }
 }
@@ -54,13 +47,10 @@ export const waitPortsFree = (ports = [APP_PORT, VOICE_PORT], timeout = 5000) =>
 const asUser = ({ as, ...options }) => (as ? { ...options, uid: as.uid, gid: as.gid } : options);
 
 // Runs a command to its end: { code, stdout, stderr }, stdout as bytes with encoding 'buffer'.
-export function run(command, args, options = {}) {
-  return new Promise((resolve) => {
-    execFile(command, args, { timeout: 20_000, maxBuffer: 64 << 20, ...asUser(options) }, (err, stdout, stderr) => {
-      resolve({ code: err ? (err.code ?? 1) : 0, stdout: options.encoding === 'buffer' ? stdout : String(stdout), stderr: String(stderr) });
-    });
-  });
-}
+export const run = (command, args, options = {}) => new Promise((resolve) => {
+  execFile(command, args, { timeout: 20_000, maxBuffer: 64 << 20, ...asUser(options) }, (err, stdout, stderr) =>
+    resolve({ code: err ? (err.code ?? 1) : 0, stdout, stderr: String(stderr) }));
+});
 
 // As run(), but a failure is an error that says what the command said, and the answer is its stdout.
 export const runChecked = (command, args, options) => run(command, args, options).then(({ code, stdout, stderr }) => {
@@ -69,28 +59,24 @@ export const runChecked = (command, args, options) => run(command, args, options
 });
 
 // A child this test started, its output kept for failure messages. ask(line) writes a line to a
-// child started with stdin piped and resolves to the next line it prints.
+// child started with stdin piped and resolves to the next line it prints, or says why none came.
 export function startProcess(command, args, options = {}) {
   const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'], ...asUser(options) });
-  let [stdout, stderr] = ['', ''];
-  child.stdout?.on('data', (d) => { stdout += d; });
-  child.stderr?.on('data', (d) => { stderr += d; });
-  const exited = new Promise((resolve) => {
-    child.once('exit', (code, signal) => resolve({ code, signal }));
-    child.once('error', (error) => resolve({ code: null, signal: null, error }));
-  });
+  const output = { stdout: '', stderr: '' };
+  for (const name of ['stdout', 'stderr']) child[name]?.on('data', (d) => { output[name] += d; });
+  const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })).once('error', (error) => resolve({ error })));
   const lines = child.stdin && readline.createInterface({ input: child.stdout })[Symbol.asyncIterator]();
   // The timer also keeps the test process waiting for a child whose streams it does not hold open.
   const ask = async (line) => {
     if (line) child.stdin.write(`${line}\n`);
     let timer;
     const late = new Promise((resolve) => { timer = setTimeout(resolve, 20_000, { value: 'no answer within 20 s' }); });
-    const ended = exited.then(() => ({ value: `${command} ended: ${stderr.trim()}` }));
+    const ended = exited.then(() => ({ value: `${command} ended: ${output.stderr.trim()}` }));
     const { value } = await Promise.race([lines.next(), late, ended]);
     clearTimeout(timer);
     return value;
   };
-  return { child, pid: child.pid, exited, stdout: () => stdout, stderr: () => stderr, ask };
+  return { child, pid: child.pid, exited, stdout: () => output.stdout, stderr: () => output.stderr, ask };
 }
 
 // Ends one process we started, by its pid; SIGKILL only if it ignores the polite request.
@@ -98,33 +84,16 @@ export async function stopProcess(handle, { signal = 'SIGTERM', timeout = 5000 }
   if (!handle || handle.child.exitCode !== null || handle.child.signalCode !== null) return handle?.exited;
   handle.child.kill(signal);
   const timer = setTimeout(() => handle.child.kill('SIGKILL'), timeout);
-  await handle.exited;
-  clearTimeout(timer);
-  return handle.exited;
+  return handle.exited.finally(() => clearTimeout(timer));
 }
 
-const readText = (file, encoding = 'utf8') => {
-  try {
-    return fs.readFileSync(file, encoding);
-  } catch {
-    return null;
-  }
-};
+export const readText = (file, encoding = 'utf8') => { try { return fs.readFileSync(file, encoding); } catch { return ''; } };
 
-// The records are written whole (by a rename), so a file that is there parses.
-export const readJson = (file) => JSON.parse(readText(file) ?? 'null');
-
-// 'running', 'zombie' or 'gone'; the state follows the command name, which may hold spaces.
-export function processState(pid) {
-  const stat = readText(`/proc/${pid}/stat`);
-  if (!stat) return 'gone';
-  return /^[ZX]/.test(stat.slice(stat.lastIndexOf(')') + 2)) ? 'zombie' : 'running';
-}
-
-export const residentKiB = (pid) => Number(/VmRSS:\s+(\d+)/.exec(readText(`/proc/${pid}/status`) ?? '')?.[1] ?? 0);
+// Neither gone nor a zombie; the state follows the command name, which may hold spaces.
+export const isRunning = (pid) => /^[^ZX]/.test(readText(`/proc/${pid}/stat`).split(') ').at(-1));
 
 // Running processes whose environment carries `marker` (name=value): everything an app started,
 // found even after the app has gone.
 export const processesWithMarker = (marker) => fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e)).map(Number)
-  .filter((pid) => pid !== process.pid && processState(pid) === 'running')
-  .filter((pid) => (readText(`/proc/${pid}/environ`, 'latin1') ?? '').split('\0').includes(marker));
+  .filter((pid) => pid !== process.pid && isRunning(pid))
+  .filter((pid) => readText(`/proc/${pid}/environ`, 'latin1').split('\0').includes(marker));

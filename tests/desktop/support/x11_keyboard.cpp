@@ -1,14 +1,13 @@
 // The X11 lane's keyboard: hardware keys pressed through XTEST, as a keyboard sends them.
 //
-// The X server applies its own keymap, layout group and options to these keys as it does to a
-// real keyboard's. (xdotool locks the first layout group around every key it presses, even one
-// given by keycode, so it cannot press a key under any other layout.)
+// The X server applies its own keymap and layout group to these keys as it does to a real
+// keyboard's. (xdotool locks the first layout group around every key it presses, even one given by
+// keycode, so it cannot press a key under any other layout.)
 //
-//   lorvane_x11_keyboard [--group N] [CHORD...]
+//   lorvane_x11_keyboard CHORD...
 //
-// --group locks layout group N. A CHORD is X keycodes joined by '+' (64+50+55 is Alt, Shift and V
-// on a pc105 keyboard): its keys go down in order and up in reverse order.
-#include <X11/XKBlib.h>
+// A CHORD is X keycodes joined by '+' (64+50+55 is Alt, Shift and V on a pc105 keyboard): its keys
+// go down in order and up in reverse order.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -38,15 +37,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--group" && i + 1 < argc) {
-            XkbLockGroup(display, XkbUseCoreKbd, static_cast<unsigned>(std::atoi(argv[++i])));
-            XSync(display, False);
-            continue;
-        }
         std::vector<unsigned> keys;
         std::istringstream parts(argv[i]);
         for (std::string part; std::getline(parts, part, '+');) keys.push_back(static_cast<unsigned>(std::atoi(part.c_str())));
-        for (std::size_t k = 0; k < keys.size(); ++k) send(display, keys[k], true, 15);
+        for (const unsigned key : keys) send(display, key, true, 15);
         for (std::size_t k = keys.size(); k-- > 0;) send(display, keys[k], false, k == 0 ? 75 : 15);
     }
     XCloseDisplay(display);
