@@ -36,6 +36,7 @@ TEST(VoicePublicUrl, AcceptsOnlyAnHttpsOriginOnTheMeshNames) {
         {"http://phone.tail1234.ts.net", std::nullopt}, {"https://phone.tail1234.TS.NET", std::nullopt},
         {"https://phone.ts.net.evil.com", std::nullopt}, {"https://phonets.net", std::nullopt},
         {"https://anna@phone.tail1234.ts.net", std::nullopt}, {" \n", std::nullopt},
+        {"\xE0\x82\xA0" + good, std::nullopt},  // U+00A0 in an overlong form is no white space
     };
     for (const auto& [text, expected] : rows) EXPECT_EQ(validVoicePublicURL(text), expected) << text;
 }

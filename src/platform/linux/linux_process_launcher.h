@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/linux/linux_service_record.h"
+#include "platform/posix/posix_environment.h"
 #include "platform/process_launcher.h"
 
 namespace lorvane {
@@ -67,10 +68,6 @@ private:
     std::optional<ChildExit> exit_;
     bool groupEmpty_ = false;  // set under the mutex, in the same step that reaps a service
 };
-
-// Variables the shell set or changed in its own environment for its toolkit, each with what the
-// processes it starts see instead: the value the shell was started with, or no variable at all.
-using ShellOnlyVariables = std::map<std::string, std::optional<std::string>>;
 
 // Starts children with a vfork-style clone and execve, and reaps each one on a thread of its own
 // (one blocking waitid per pid; never waitpid(-1), which would steal WebKit's helper processes).
