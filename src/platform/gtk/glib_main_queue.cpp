@@ -4,8 +4,6 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <utility>
 
 #include "platform/gtk/glib_time.h"

@@ -2,7 +2,6 @@
 #include "platform/gtk/gtk_web_view.h"
 
 #include <algorithm>
-#include <cmath>
 #include <optional>
 #include <set>
 #include <utility>

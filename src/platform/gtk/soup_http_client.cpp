@@ -3,8 +3,6 @@
 
 #include <libsoup/soup.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <map>
