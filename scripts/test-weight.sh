@@ -9,4 +9,4 @@ for folder in unit support fuzz posix gtk services packaging desktop/support; do
 done
 printf 'desktop tests %s\n' "$(git ls-files -- 'tests/desktop/*.test.mjs' | xargs -r cat | count '^\s*($|//|#)')"
 tests=$(git ls-files -- 'tests/*' | grep -E '\.(cpp|cc|h|hpp|mjs|js|sh|py)$' | xargs -r cat | count '^\s*($|//|#)')
-awk -v c="$code" -v t="$tests" 'BEGIN { printf "code %d, tests %d, ratio %.3f (at most 0.40)\n", c, t, t / c }'
+awk -v c="$code" -v t="$tests" 'BEGIN { printf "code %d, tests %d, ratio %.4f (at most 0.40)\n", c, t, t / c }'
